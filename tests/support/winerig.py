@@ -1,0 +1,50 @@
+"""Running the build's Windows programs under wine from Python tests.
+
+Everything goes through the build's wine-run wrapper, so the tests share its prefix,
+its persistent wineserver and its Xvfb display.
+"""
+import os
+import pathlib
+import subprocess
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+BUILD = pathlib.Path(os.environ.get("ZORVIK_BUILD", REPO / "build" / "win64")).resolve()
+BIN = BUILD / "bin"
+WINE_RUN = BUILD / "wine-run"
+
+
+def winpath(path):
+    """The Windows name of a Linux path, as wine maps the root on drive Z:."""
+    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
+
+
+def wine_env():
+    out = subprocess.run([str(WINE_RUN), "--env"], check=True, capture_output=True, text=True).stdout
+    env = dict(os.environ)
+    for line in out.splitlines():
+        name, _, value = line[len("export "):].partition("=")
+        # --env prints shell-quoted values; ours never need more than plain unquoting.
+        env[name] = value.strip("'")
+    return env
+
+
+def prepare():
+    subprocess.run([str(WINE_RUN), "--prepare"], check=True)
+
+
+def run(args, cwd=None, timeout=60, env=None, **kwargs):
+    """Runs a Windows program (Linux path or name in bin/) and waits for it."""
+    return subprocess.run([str(WINE_RUN), *map(str, args)], cwd=cwd, timeout=timeout,
+                          env=env, capture_output=True, **kwargs)
+
+
+def start(args, cwd=None, env=None, **kwargs):
+    """Starts a Windows program without waiting; the caller owns the Popen."""
+    return subprocess.Popen([str(WINE_RUN), *map(str, args)], cwd=cwd, env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+
+
+def local_appdata():
+    """The prefix's per-user local application-data folder (a Linux path)."""
+    users = BUILD / "wineprefix" / "drive_c" / "users"
+    return users / os.environ.get("USER", "root") / "AppData" / "Local"
