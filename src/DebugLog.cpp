@@ -1,0 +1,49 @@
+#include "DebugLog.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+DebugLog& DebugLog::instance()
+{
+    // Leaked on purpose: worker threads may still log while the process exits.
+    static DebugLog* log = new DebugLog();
+    return *log;
+}
+
+void DebugLog::formatLine(char (&line)[kLineSize], const std::tm& localTime, const char* format,
+                          va_list args)
+{
+    char prefix[30];
+    const size_t prefixLength = std::strftime(prefix, sizeof(prefix), "[%Y-%m-%d %H:%M:%S] ", &localTime);
+    std::memcpy(line, prefix, prefixLength);
+    // vsnprintf never writes past the size it is given and always terminates,
+    // so an overlong message is cut at the buffer's end.
+    std::vsnprintf(line + prefixLength, kLineSize - prefixLength, format, args);
+}
+
+void DebugLog::emit(const char* format, va_list args)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm localTime{};
+    localtime_s(&localTime, &now);
+    // Each call formats into storage of its own: the two threads may log at once.
+    auto line = std::make_unique<char[]>(kLineSize);
+    formatLine(*reinterpret_cast<char(*)[kLineSize]>(line.get()), localTime, format, args);
+    OutputDebugStringA(line.get());
+}
+
+void DebugLog::write(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    emit(format, args);
+    va_end(args);
+}
+
+void DebugLog::writeText(const char* text)
+{
+    write("%s", text);
+}

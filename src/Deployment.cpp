@@ -1,0 +1,112 @@
+#include "UpdateTool.h"
+
+#include "DebugLog.h"
+#include "InstallLayout.h"
+#include "Texts.h"
+
+#include <cstdio>
+#include <deque>
+#include <vector>
+
+namespace {
+
+bool endsInSeparator(const std::string& path)
+{
+    return !path.empty() && (path.back() == '\\' || path.back() == '/');
+}
+
+} // namespace
+
+bool UpdateTool::deployPackage()
+{
+    DebugLog& log = DebugLog::instance();
+    log.write(Texts::kLogNewFolder, stagingDir.c_str());
+    makeFolders(stagingDir);
+
+    log.write(Texts::kLogExtractStart, packageFile.c_str());
+    if (unzipFiles(packageFile, stagingDir) != 0) {
+        log.write(Texts::kLogExtractFailed);
+        setStatus(Texts::kStatusUnpackFailed);
+        return false;
+    }
+
+    log.write(Texts::kLogDeleteStart, targetDir.c_str());
+    deleteFolder(targetDir);
+
+    log.write(Texts::kLogApplyStart, stagingDir.c_str());
+    // Both folders sit below app, so this is a rename within one volume. Anything the
+    // delete could not remove (a read-only file) makes it fail here.
+    if (std::rename(stagingDir.c_str(), targetDir.c_str()) != 0) {
+        log.write(Texts::kLogApplyFailed);
+        setStatus(Texts::kStatusApplyFailed);
+        return false;
+    }
+
+    // The record is saved before either flag changes: once busy clears, the button
+    // may start the client, and the next launch must find the install.
+    versionRecord.save();
+    setStatus(Texts::kStatusInstalled);
+    launchOnConfirm = 1;
+    busy = 0;
+    return true;
+}
+
+int UpdateTool::deleteFolder(std::string path)
+{
+    if (path.empty())
+        return 0;
+    if (!endsInSeparator(path))
+        path += '\\';
+
+    std::vector<std::string> folders{path};
+    std::deque<std::string> toSearch;
+    const DWORD startAttributes = GetFileAttributesA(path.c_str());
+    if (startAttributes == INVALID_FILE_ATTRIBUTES || !(startAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        toSearch.push_back(path);
+    std::vector<std::string> files;
+    while (!toSearch.empty()) {
+        const std::string folder = toSearch.front();
+        toSearch.pop_front();
+        WIN32_FIND_DATAA entry;
+        HANDLE find = FindFirstFileA((folder + "*").c_str(), &entry);
+        if (find == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            const std::string name = entry.cFileName;
+            const std::string full = folder + name;
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                files.push_back(full);
+            } else if (name != "." && name != "..") {
+                folders.push_back(full + '\\');
+                // A junction or folder link is removed as itself; searching it would
+                // delete files that live outside the tree.
+                if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                    toSearch.push_back(full + '\\');
+            }
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+
+    const size_t total = files.size() + folders.size();
+    auto percentOf = [total](size_t done) { return static_cast<int>(done * 100 / total); };
+    for (size_t i = 0; i < files.size(); ++i) {
+        reportProgress(ProgressPhase::Delete, percentOf(i));
+        DeleteFileA(files[i].c_str());
+    }
+    for (size_t i = 0; i < folders.size(); ++i) {
+        reportProgress(ProgressPhase::Delete, percentOf(files.size() + i));
+        RemoveDirectoryA(folders[folders.size() - 1 - i].c_str());
+    }
+    reportProgress(ProgressPhase::Delete, 100);
+    return 0;
+}
+
+DWORD WINAPI installLocalPackage(LPVOID parameter)
+{
+    auto* tool = static_cast<UpdateTool*>(parameter);
+    if (tool->deployPackage())
+        tool->launchClient();
+    else
+        MessageBoxW(nullptr, Texts::kMessageUnpackFailed, Texts::kMessageUnpackFailed, MB_OK);
+    return 0;
+}

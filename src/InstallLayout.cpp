@@ -1,0 +1,75 @@
+#include "InstallLayout.h"
+
+#include "DebugLog.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <direct.h>
+
+#include <cstring>
+
+namespace {
+constexpr size_t kPathBufferSize = 200;
+
+bool exists(const char* path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool isSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+} // namespace
+
+int makeFolders(const std::string& path)
+{
+    char buffer[kPathBufferSize];
+    const bool endsInSeparator = !path.empty() && isSeparator(path.back());
+    const size_t needed = path.size() + (endsInSeparator ? 0 : 1);
+    if (needed >= kPathBufferSize)
+        return -1;
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    if (!endsInSeparator) {
+        buffer[path.size()] = '/';
+        buffer[path.size() + 1] = '\0';
+    }
+
+    for (size_t i = 0; buffer[i] != '\0'; ++i) {
+        if (!isSeparator(buffer[i]))
+            continue;
+        const char separator = buffer[i];
+        buffer[i] = '\0';
+        if (!exists(buffer) && _mkdir(buffer) != 0)
+            return -1;
+        buffer[i] = separator;
+    }
+    return 0;
+}
+
+std::string localAppDataFolder()
+{
+    char shortPath[MAX_PATH] = "";
+    LPITEMIDLIST item = nullptr;
+    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_LOCAL_APPDATA, &item)) && item) {
+        char longPath[MAX_PATH] = "";
+        if (SHGetPathFromIDListA(item, longPath) &&
+            GetShortPathNameA(longPath, shortPath, MAX_PATH) >= MAX_PATH)
+            shortPath[0] = '\0';
+        CoTaskMemFree(item);
+    }
+    DebugLog::instance().writeText(shortPath);
+    return shortPath;
+}
+
+std::string launcherFolder()
+{
+    char modulePath[MAX_PATH] = "";
+    const DWORD length = GetModuleFileNameA(nullptr, modulePath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return {};
+    const char* lastBackslash = std::strrchr(modulePath, '\\');
+    return lastBackslash ? std::string(modulePath, static_cast<size_t>(lastBackslash + 1 - modulePath))
+                         : std::string();
+}

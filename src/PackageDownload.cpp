@@ -1,0 +1,86 @@
+#include "UpdateTool.h"
+
+#include "DebugLog.h"
+#include "GatewayClient.h"
+#include "InstallLayout.h"
+#include "Texts.h"
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+constexpr DWORD kReadBufferSize = 10240;
+constexpr DWORD kReadSize = kReadBufferSize - 1;
+
+// Whole percent of `received` out of `total`, in 64 bits so packages above 41 MiB do
+// not wrap; no percentage without a length.
+int downloadPercent(std::uint64_t received, std::uint64_t total)
+{
+    return static_cast<int>(std::min<std::uint64_t>(received * 100 / total, 100));
+}
+
+} // namespace
+
+void UpdateTool::downloadPackage()
+{
+    // After a failed query busy is already clear, and clearing it again here could
+    // clear the flag of a retry the user has started since.
+    if (!packageAssigned)
+        return;
+    if (packageUrl.empty()) {
+        busy = 0;
+        return;
+    }
+
+    HttpClient client;
+    std::unique_ptr<HttpResponse> response;
+    try {
+        response.reset(client.SendGet(packageUrl.c_str(), kLauncherRequestFlags));
+        DWORD contentLength = 0;
+        response->GetContentLength(contentLength);
+
+        makeFolders(downloadDir);
+        std::ofstream file(downloadFile, std::ios::binary | std::ios::trunc);
+        auto buffer = std::make_unique<char[]>(kReadBufferSize);
+        DWORD received = 0;
+        while (DWORD got = response->ReadContent(reinterpret_cast<BYTE*>(buffer.get()), kReadSize)) {
+            file.write(buffer.get(), got);
+            received += got;
+            if (contentLength != 0)
+                reportProgress(ProgressPhase::Download, downloadPercent(received, contentLength));
+        }
+        file.close();
+        // WinINet reports a connection that ends early as a clean end of the body; an
+        // archive cut short is a failed download, not a package to unpack.
+        if (received < contentLength)
+            throw std::runtime_error("package body shorter than its Content-Length");
+
+        DebugLog& log = DebugLog::instance();
+        log.write("%s\n", downloadFile.c_str());
+        log.write("%s\n", downloadDir.c_str());
+        log.write(Texts::kLogUnpackStart);
+        if (unzipFiles(downloadFile, downloadDir) != 0) {
+            log.write(Texts::kLogUnpackFailed);
+            setStatus(Texts::kStatusUnpackFailed);
+        } else {
+            deployPackage();
+        }
+    } catch (const std::exception&) {
+        setStatus(Texts::kStatusUpdateFailed);
+        setButtonCaption(Texts::kButtonRetry);
+        failed = 1;
+    }
+    response.reset();
+    busy = 0;
+}
+
+DWORD WINAPI updateWorker(LPVOID parameter)
+{
+    auto* tool = static_cast<UpdateTool*>(parameter);
+    tool->queryVersion();
+    tool->downloadPackage();
+    return 0;
+}

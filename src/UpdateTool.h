@@ -1,0 +1,97 @@
+#pragma once
+
+#include "VersionRecord.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+typedef void* unzFile;
+
+// Phases whose percentage the status line shows while the worker runs.
+enum class ProgressPhase : std::int32_t { Download = 0, Extract = 1, Delete = 2 };
+
+// The launcher's one main object: created once at start, never destroyed. The
+// user-interface thread and at most one worker thread share it; they meet only
+// through the three control handles (the worker sends synchronous messages to them)
+// and the byte flags below, each written by one side at a time.
+class UpdateTool {
+public:
+    // Resolves installRoot, recordPath and moduleDir (logging the two folders).
+    UpdateTool();
+    // For tests: the layout below the given root and launcher folder, nothing logged.
+    UpdateTool(std::string root, std::string launcherDir);
+
+    UpdateTool(const UpdateTool&) = delete;
+    UpdateTool& operator=(const UpdateTool&) = delete;
+
+    void resolvePaths();
+
+    // True when the record in the install root loads: the client is installed and
+    // targetDir names its folder. Otherwise prepares one install road (res.dat beside
+    // the launcher, or the network, see onlineInstall) and returns false.
+    bool checkInstallation();
+
+    // Starts erp.exe beside the launcher with the installed folder (or package.nw
+    // beside the launcher) and ends the process with exit code 1. Returns only when
+    // the runtime could not be started, after showing that in the status line.
+    void launchClient();
+
+    // Worker thread only: shows the phase's text and the bar at `percent` (clamped to
+    // 0..100) unless both equal what was shown last.
+    void reportProgress(ProgressPhase phase, int percent);
+
+    // Worker steps of the network install; each reports only through the dialog and
+    // the flags.
+    void queryVersion();
+    void downloadPackage();
+    // Unpacks `archivePath` into `destinationFolder`; 0 when the archive was opened and
+    // walked, -1 when it could not be opened or the folder entered.
+    int unzipFiles(const std::string& archivePath, const std::string& destinationFolder);
+    int extractAll(unzFile archive);
+    // Unpacks packageFile into stagingDir and swaps it in for targetDir; true on success.
+    bool deployPackage();
+    // Deletes a folder tree with progress in the Delete phase. Links to folders are
+    // removed, never followed; an empty path deletes nothing. Returns 0.
+    int deleteFolder(std::string path);
+
+    void setStatus(const wchar_t* text) const;
+    void setButtonCaption(const wchar_t* text) const;
+
+    // Members in the order the rest of the launcher knows them.
+    std::int32_t lastPercent = 0;
+    ProgressPhase lastPhase = ProgressPhase::Download;
+    HWND progressBar = nullptr;
+    HWND statusText = nullptr;
+    HWND actionButton = nullptr;
+    std::atomic<std::uint8_t> busy{0};
+    std::atomic<std::uint8_t> failed{0};
+    std::atomic<std::uint8_t> launchOnConfirm{0};
+    std::uint8_t onlineInstall = 0;
+    std::string downloadFile;
+    std::string moduleDir;
+    std::string targetDir;
+    std::string packageFile;
+    std::string downloadDir;
+    std::string stagingDir;
+    std::string packageUrl;
+    std::string recordPath;
+    std::string installRoot;
+    VersionRecord versionRecord;
+    // Set by a version query that assigned packageUrl (possibly empty) in this pass;
+    // the download step runs only after such a query.
+    bool packageAssigned = false;
+};
+
+// The process-wide instance the dialog procedures work on.
+extern UpdateTool* g_updateTool;
+
+// Thread entries; each returns 0.
+DWORD WINAPI updateWorker(LPVOID tool);
+DWORD WINAPI installLocalPackage(LPVOID tool);
+
+// Starts `exePath` with `commandLine` (narrow, ANSI), no window, without waiting.
+// 0 when the process was created, -1 otherwise.
+int startProcess(const std::string& exePath, const std::string& commandLine);

@@ -1,0 +1,37 @@
+// The launcher's entry: start the installed client at once, or show the update dialog
+// and install it on a worker thread.
+#include "UpdateDialog.h"
+#include "UpdateTool.h"
+#include "resources/resource.h"
+
+#include <windows.h>
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+{
+    // Lives until the process ends: a worker may still use it while the process exits.
+    g_updateTool = new UpdateTool();
+    UpdateTool& tool = *g_updateTool;
+
+    if (tool.checkInstallation()) {
+        // Returns only when the runtime could not be started.
+        tool.launchClient();
+        return 0;
+    }
+
+    if (!createUpdateDialog(instance, showCommand))
+        return 0;
+    startWorker(tool.onlineInstall ? updateWorker : installLocalPackage);
+
+    const HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_ZORVIKUPDATE));
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        // No IsDialogMessage: the dialog has no keyboard navigation. Accelerators go to
+        // the window the message is for, so Alt+/ reaches the About command only when
+        // the dialog itself has the keyboard.
+        if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}

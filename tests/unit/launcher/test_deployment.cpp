@@ -1,0 +1,225 @@
+#include "ControlRecorder.h"
+#include "InstallLayout.h"
+#include "TempFolder.h"
+#include "Texts.h"
+#include "UpdateTool.h"
+#include "ZipWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <direct.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// An UpdateTool on a temp install root whose dialog controls are recorders.
+struct Rig {
+    std::string originalDirectory = currentDirectory();
+    TempFolder root;
+    TempFolder launcher;
+    ControlRecorder status, button, bar;
+    UpdateTool tool{root.path(), launcher.path() + "\\"};
+
+    Rig()
+    {
+        tool.statusText = status.handle();
+        tool.actionButton = button.handle();
+        tool.progressBar = bar.handle();
+        tool.targetDir = root.path() + "\\app\\9";
+        tool.stagingDir = root.path() + "\\app\\temp9";
+        tool.packageFile = root.path() + "\\package.nw";
+        tool.versionRecord.load(tool.recordPath);
+        tool.versionRecord.setVer("9");
+        tool.busy = 1;
+    }
+    ~Rig() { SetCurrentDirectoryA(originalDirectory.c_str()); }
+
+    static std::string currentDirectory()
+    {
+        char dir[MAX_PATH];
+        GetCurrentDirectoryA(MAX_PATH, dir);
+        return dir;
+    }
+};
+
+} // namespace
+
+TEST(DeleteFolder, ReportsBeforeEveryDeletionAndRemovesTheTree)
+{
+    Rig rig;
+    const std::string target = rig.root / "old";
+    CreateDirectoryA(target.c_str(), nullptr);
+    CreateDirectoryA((target + "\\sub").c_str(), nullptr);
+    for (const char* name : {"a", "b", "c"})
+        TempFolder::write(target + "\\sub\\" + name, "x");
+
+    EXPECT_EQ(rig.tool.deleteFolder(target), 0);
+
+    EXPECT_EQ(rig.bar.positions, (std::vector<int>{0, 20, 40, 60, 80, 100}));
+    EXPECT_EQ(rig.status.texts.back(), L"\x6B63\x5728\x5220\x9664\x65E7\x6587\x4EF6(100%)...");
+    EXPECT_EQ(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(DeleteFolder, MissingFolderShowsZeroThenHundredAndEmptyPathDeletesNothing)
+{
+    Rig rig;
+    EXPECT_EQ(rig.tool.deleteFolder(rig.root / "absent"), 0);
+    EXPECT_EQ(rig.bar.positions, (std::vector<int>{0, 100}));
+
+    TempFolder::write(rig.launcher / "keep", "x");
+    const std::string before = rig.currentDirectory();
+    ASSERT_EQ(_chdir(rig.launcher.path().c_str()), 0);
+    EXPECT_EQ(rig.tool.deleteFolder(""), 0);
+    _chdir(before.c_str());
+    EXPECT_EQ(TempFolder::read(rig.launcher / "keep"), "x");
+}
+
+TEST(DeleteFolder, ReadOnlyFileStaysWithEveryFolderAboveIt)
+{
+    Rig rig;
+    const std::string target = rig.root / "old";
+    CreateDirectoryA(target.c_str(), nullptr);
+    CreateDirectoryA((target + "\\locked").c_str(), nullptr);
+    CreateDirectoryA((target + "\\free").c_str(), nullptr);
+    TempFolder::write(target + "\\locked\\ro", "x");
+    TempFolder::write(target + "\\free\\rw", "x");
+    SetFileAttributesA((target + "\\locked\\ro").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    rig.tool.deleteFolder(target);
+
+    EXPECT_EQ(TempFolder::read(target + "\\locked\\ro"), "x");
+    EXPECT_FALSE(TempFolder::isFolder(target + "\\free"));
+}
+
+TEST(DeployPackage, UnpacksIntoStagingSwapsItInAndRecordsTheVersion)
+{
+    Rig rig;
+    ZipWriter zip;
+    zip.add("index.html", "<html>");
+    zip.add("js/", "");
+    zip.add("js/app.js", "app");
+    zip.save(rig.tool.packageFile);
+    makeFolders(rig.tool.targetDir + "\\stale");
+
+    EXPECT_TRUE(rig.tool.deployPackage());
+
+    EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\index.html"), "<html>");
+    EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\js\\app.js"), "app");
+    EXPECT_FALSE(TempFolder::isFolder(rig.tool.targetDir + "\\stale"));
+    EXPECT_FALSE(TempFolder::isFolder(rig.tool.stagingDir));
+    EXPECT_EQ(TempFolder::read(rig.tool.recordPath), "{\"platform\":\"2\",\"type\":\"1\",\"ver\":\"9\"}\r\n");
+    EXPECT_EQ(rig.status.texts.back(), Texts::kStatusInstalled);
+    EXPECT_EQ(rig.tool.launchOnConfirm, 1);
+    EXPECT_EQ(rig.tool.busy, 0);
+    // The extraction leaves the current directory at the launcher's folder.
+    EXPECT_EQ(rig.currentDirectory() + "\\", rig.launcher.path() + "\\");
+}
+
+TEST(DeployPackage, LeftoverStagingFolderIsReused)
+{
+    Rig rig;
+    makeFolders(rig.tool.stagingDir);
+    TempFolder::write(rig.tool.stagingDir + "\\index.html", "old");
+    TempFolder::write(rig.tool.stagingDir + "\\extra.txt", "left over");
+    ZipWriter zip;
+    zip.add("index.html", "new");
+    zip.save(rig.tool.packageFile);
+
+    EXPECT_TRUE(rig.tool.deployPackage());
+    EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\index.html"), "new");
+    EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\extra.txt"), "left over");
+}
+
+TEST(DeployPackage, PackageThatIsNoArchiveFailsWithoutTouchingTheTarget)
+{
+    Rig rig;
+    TempFolder::write(rig.tool.packageFile, "not a zip");
+    makeFolders(rig.tool.targetDir);
+    TempFolder::write(rig.tool.targetDir + "\\keep", "x");
+
+    EXPECT_FALSE(rig.tool.deployPackage());
+    EXPECT_EQ(rig.status.texts.back(), Texts::kStatusUnpackFailed);
+    EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\keep"), "x");
+    EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(rig.tool.busy, 1);
+    EXPECT_EQ(rig.tool.launchOnConfirm, 0);
+}
+
+TEST(DeployPackage, ReadOnlyFileInTheOldFolderMakesTheSwapFail)
+{
+    Rig rig;
+    ZipWriter zip;
+    zip.add("index.html", "new");
+    zip.save(rig.tool.packageFile);
+    makeFolders(rig.tool.targetDir);
+    TempFolder::write(rig.tool.targetDir + "\\ro", "x");
+    SetFileAttributesA((rig.tool.targetDir + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    EXPECT_FALSE(rig.tool.deployPackage());
+    EXPECT_EQ(rig.status.texts.back(), Texts::kStatusApplyFailed);
+    EXPECT_EQ(TempFolder::read(rig.tool.stagingDir + "\\index.html"), "new");
+    EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(UnzipFiles, ProgressPerEntryAndTheCurrentDirectoryRestored)
+{
+    Rig rig;
+    ZipWriter zip;
+    zip.add("a.txt", "1");
+    zip.add("b.txt", "2");
+    zip.add("c.txt", "3");
+    zip.save(rig.root / "three.zip");
+    const std::string destination = rig.root / "out";
+    makeFolders(destination);
+
+    EXPECT_EQ(rig.tool.unzipFiles(rig.root / "three.zip", destination), 0);
+    EXPECT_EQ(rig.bar.positions, (std::vector<int>{33, 66, 100}));
+    EXPECT_EQ(rig.currentDirectory() + "\\", rig.launcher.path() + "\\");
+}
+
+TEST(UnzipFiles, ManyEntriesSendOnlyChangedPercentages)
+{
+    Rig rig;
+    ZipWriter zip;
+    for (int i = 0; i < 200; ++i)
+        zip.add("f" + std::to_string(i), "x");
+    zip.save(rig.root / "many.zip");
+    makeFolders(rig.root / "out");
+
+    EXPECT_EQ(rig.tool.unzipFiles(rig.root / "many.zip", rig.root / "out"), 0);
+    ASSERT_EQ(rig.bar.positions.size(), 101u);
+    for (int percent = 0; percent <= 100; ++percent)
+        EXPECT_EQ(rig.bar.positions[percent], percent);
+}
+
+TEST(UnzipFiles, CrcFailureWritesTheEntryStopsTheWalkAndStillSucceeds)
+{
+    Rig rig;
+    ZipWriter zip;
+    zip.add("first.txt", "1");
+    zip.add("broken.txt", "payload", true);
+    zip.add("never.txt", "3");
+    zip.save(rig.root / "crc.zip");
+    const std::string destination = rig.root / "out";
+    makeFolders(destination);
+
+    EXPECT_EQ(rig.tool.unzipFiles(rig.root / "crc.zip", destination), 0);
+    EXPECT_EQ(TempFolder::read(destination + "\\broken.txt"), "payload");
+    EXPECT_EQ(GetFileAttributesA((destination + "\\never.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(rig.bar.positions, (std::vector<int>{33}));
+    EXPECT_EQ(rig.currentDirectory() + "\\", rig.launcher.path() + "\\");
+}
+
+TEST(UnzipFiles, EmptyArchiveShowsNothingAndMissingPiecesFail)
+{
+    Rig rig;
+    ZipWriter().save(rig.root / "empty.zip");
+    makeFolders(rig.root / "out");
+    EXPECT_EQ(rig.tool.unzipFiles(rig.root / "empty.zip", rig.root / "out"), 0);
+    EXPECT_TRUE(rig.bar.positions.empty());
+
+    EXPECT_EQ(rig.tool.unzipFiles(rig.root / "absent.zip", rig.root / "out"), -1);
+    EXPECT_EQ(rig.tool.unzipFiles(rig.root / "empty.zip", rig.root / "no such folder"), -1);
+}

@@ -1,0 +1,84 @@
+#include "GatewayAnswer.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+struct Read {
+    GatewayAnswer answer;
+    std::string url, ver;
+};
+
+Read read(const char* text)
+{
+    Read out{GatewayAnswer::ServerError, "unset", "70"};
+    out.answer = readGatewayAnswer(text, "70", out.url, out.ver);
+    return out;
+}
+
+} // namespace
+
+TEST(GatewayAnswer, EveryAnswerShapeMapsToItsOutcome)
+{
+    const struct {
+        const char* text;
+        GatewayAnswer answer;
+        const char* url;
+        const char* ver;
+    } cases[] = {
+        {R"({"code":0,"result":{"url":"https://h/p.zip","version":"71"}})", GatewayAnswer::Package, "https://h/p.zip", "71"},
+        {R"({"code":0,"result":{"url":"https://h/p.zip"}})", GatewayAnswer::Package, "https://h/p.zip", "70"},
+        {R"({"code":0,"result":{"url":"https://h/p.zip","version":72}})", GatewayAnswer::Package, "https://h/p.zip", "72"},
+        {R"({"code":0,"result":{"url":"","version":"71"}})", GatewayAnswer::NoUpdate, "", "71"},
+        {R"({"code":0,"result":{}})", GatewayAnswer::NoUpdate, "", "70"},
+        {R"({"code":0,"result":null})", GatewayAnswer::NoUpdate, "", "70"},
+        {R"({"code":0})", GatewayAnswer::NoUpdate, "", "70"},
+        {R"(/* ok */ {"code":0,"result":{"url":""},"extra":[1,2]})", GatewayAnswer::NoUpdate, "", "70"},
+        {R"({"code":1})", GatewayAnswer::Refused, "unset", "70"},
+        {R"({"code":-3,"result":{"url":"x"}})", GatewayAnswer::Refused, "unset", "70"},
+        {R"({"code":0,"result":{"url":7}})", GatewayAnswer::UrlNotText, "unset", "70"},
+        {R"({"code":0,"result":{"url":null}})", GatewayAnswer::UrlNotText, "unset", "70"},
+        {R"({"code":"0","result":{"url":""}})", GatewayAnswer::ServerError, "unset", "70"},
+        {R"({"code":0.0})", GatewayAnswer::ServerError, "unset", "70"},
+        {R"({"result":{"url":""}})", GatewayAnswer::ServerError, "unset", "70"},
+        {"<html>busy</html>", GatewayAnswer::ServerError, "unset", "70"},
+        {"", GatewayAnswer::ServerError, "unset", "70"},
+        {"[0]", GatewayAnswer::ServerError, "unset", "70"},
+        {R"({"code":0,"result":"https://h/p.zip"})", GatewayAnswer::ServerError, "unset", "70"},
+        {R"({"code":0,"result":[]})", GatewayAnswer::ServerError, "unset", "70"},
+        // Versions that cannot name one folder would point deployment elsewhere.
+        {R"({"code":0,"result":{"url":"u","version":"..\\.."}})", GatewayAnswer::ServerError, "unset", "70"},
+        {R"({"code":0,"result":{"url":"u","version":"a/b"}})", GatewayAnswer::ServerError, "unset", "70"},
+        {R"({"code":0,"result":{"url":"u","version":"CON"}})", GatewayAnswer::ServerError, "unset", "70"},
+        {R"({"code":0,"result":{"url":"u","version":""}})", GatewayAnswer::ServerError, "unset", "70"},
+        {R"({"code":0,"result":{"url":"u","version":null}})", GatewayAnswer::ServerError, "unset", "70"},
+    };
+    for (const auto& c : cases) {
+        const Read got = read(c.text);
+        EXPECT_EQ(got.answer, c.answer) << c.text;
+        EXPECT_EQ(got.url, c.url) << c.text;
+        EXPECT_EQ(got.ver, c.ver) << c.text;
+    }
+}
+
+TEST(GatewayAnswer, VersionsThatAreNoTextRaise)
+{
+    std::string url, ver;
+    EXPECT_THROW(readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":1.5}})", "70", url, ver),
+                 std::exception);
+    EXPECT_THROW(readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":["7"]}})", "70", url, ver),
+                 std::exception);
+    EXPECT_THROW(readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":{}}})", "70", url, ver),
+                 std::exception);
+}
+
+TEST(GatewayAnswer, BooleanVersionBecomesItsText)
+{
+    std::string url, ver;
+    EXPECT_EQ(readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":true}})", "70", url, ver),
+              GatewayAnswer::Package);
+    EXPECT_EQ(ver, "true");
+}
