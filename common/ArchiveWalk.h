@@ -1,0 +1,37 @@
+#pragma once
+
+// The entry-by-entry walk over a whole archive that both programs run.
+
+#include "unzip.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <type_traits>
+
+// Owns an archive opened with unzOpen, unzOpen64 or unzOpen2_64; closing it also
+// closes an entry left open.
+struct ArchiveCloser {
+    void operator()(unzFile archive) const noexcept { unzClose(archive); }
+};
+using UniqueArchive = std::unique_ptr<std::remove_pointer_t<unzFile>, ArchiveCloser>;
+
+struct WalkOutcome {
+    std::uint64_t entryCount = 0; // as the archive's directory gives it
+    std::uint64_t extracted = 0;  // entries whose extraction ended as EntryOutcome::Extracted
+    int stopStatus = 0;           // the status that ended the walk early; 0 if it reached the end
+
+    // True when the archive could be read to its end and every entry was written.
+    bool complete() const { return stopStatus == 0 && extracted == entryCount; }
+};
+
+// Told after each entry that did not stop the walk: (entries done, entry count).
+using EntryProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+// Extracts every entry of `archive`, which must be positioned on its first entry,
+// into the current directory with extractEntry. An entry that returns a non-zero
+// status ends the walk, and the entries after it are not extracted; skipped entries
+// do not. A null archive, or one whose directory cannot be read, extracts nothing
+// and prints "error %d with zipfile in unzGetGlobalInfo \n". An empty archive never
+// calls `afterEntry`.
+WalkOutcome extractEntries(unzFile archive, const EntryProgress& afterEntry = {});

@@ -1,0 +1,204 @@
+#include "common/ZipExtraction.h"
+
+#include "common/PathSafety.h"
+#include "common/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <direct.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace {
+
+constexpr unsigned kNameBufferSize = 256; // 255 bytes of name and its terminator
+constexpr unsigned kCopyBufferSize = 8192;
+
+bool isSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+bool isDirectory(const char* path)
+{
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The entry's DOS date (high word) and time (low word) are local time; the file
+// system wants UTC. The last-access time stays as the system set it.
+void setFileTimes(const char* name, uLong dosDateTime)
+{
+    const UniqueFileHandle file(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return;
+    FILETIME created{}, accessed{}, written{};
+    if (!GetFileTime(file.get(), &created, &accessed, &written))
+        return;
+    FILETIME local{}, utc{};
+    if (!DosDateTimeToFileTime(HIWORD(dosDateTime), LOWORD(dosDateTime), &local) ||
+        !LocalFileTimeToFileTime(&local, &utc))
+        return;
+    SetFileTime(file.get(), &utc, &accessed, &utc);
+}
+
+int closeEntryReporting(unzFile archive)
+{
+    const int status = unzCloseCurrentFile(archive);
+    if (status != UNZ_OK)
+        std::printf("error %d with zipfile in unzCloseCurrentFile\n", status);
+    return status;
+}
+
+} // namespace
+
+int extractEntry(unzFile archive)
+{
+    EntryOutcome ignored = EntryOutcome::Failed;
+    return extractEntry(archive, ignored);
+}
+
+int extractEntry(unzFile archive, EntryOutcome& outcome)
+{
+    outcome = EntryOutcome::Failed;
+
+    // The reader copies at most the size it is given and terminates the name only
+    // when it fits, so it gets one byte less than the buffer: the last byte stays 0.
+    char name[kNameBufferSize] = {};
+    unz_file_info64 info{};
+    const int infoStatus = unzGetCurrentFileInfo64(archive, &info, name, kNameBufferSize - 1,
+                                                   nullptr, 0, nullptr, 0);
+    if (infoStatus != UNZ_OK) {
+        std::printf("error %d with zipfile in unzGetCurrentFileInfo\n", infoStatus);
+        return infoStatus;
+    }
+    if (info.size_filename > kNameBufferSize - 1) {
+        std::printf("skipping an entry whose name is longer than %u bytes\n", kNameBufferSize - 1);
+        outcome = EntryOutcome::Skipped;
+        return UNZ_OK;
+    }
+    if (!isSafeRelativePath(name)) {
+        std::printf("skipping %s: the name points outside the destination folder\n", name);
+        outcome = EntryOutcome::Skipped;
+        return UNZ_OK;
+    }
+
+    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyBufferSize]);
+    if (!buffer) {
+        std::printf("Error allocating memory\n");
+        return UNZ_INTERNALERROR;
+    }
+
+    const std::size_t nameLength = std::strlen(name);
+    std::size_t folderLength = 0; // the name up to its last separator
+    for (std::size_t i = 0; i < nameLength; ++i) {
+        if (isSeparator(name[i]))
+            folderLength = i;
+    }
+    const bool hasFolderPart = folderLength > 0;
+
+    if (isSeparator(name[nameLength - 1])) {
+        std::printf("creating directory: %s\n", name);
+        _mkdir(name); // an existing folder is fine
+        outcome = isDirectory(name) ? EntryOutcome::Extracted : EntryOutcome::Skipped;
+        return UNZ_OK;
+    }
+
+    const int openStatus = unzOpenCurrentFilePassword(archive, nullptr);
+    if (openStatus != UNZ_OK) {
+        std::printf("error %d with zipfile in unzOpenCurrentFilePassword\n", openStatus);
+        unzCloseCurrentFile(archive);
+        return openStatus;
+    }
+
+    UniqueStdioFile output(std::fopen(name, "wb"));
+    if (!output && hasFolderPart) {
+        const std::string folder(name, folderLength);
+        makeDirectory(folder.c_str());
+        output.reset(std::fopen(name, "wb"));
+    }
+    if (!output) {
+        std::printf("error opening %s\n", name);
+        const int closeStatus = closeEntryReporting(archive);
+        if (closeStatus == UNZ_OK)
+            outcome = EntryOutcome::Skipped;
+        return closeStatus;
+    }
+
+    std::printf(" extracting: %s\n", name);
+    // Unbuffered, so each block is one write and a failing write shows at once
+    // instead of in a flush at close that nobody checks.
+    std::setvbuf(output.get(), nullptr, _IONBF, 0);
+    int copyStatus = UNZ_OK;
+    for (;;) {
+        const int read = unzReadCurrentFile(archive, buffer.get(), kCopyBufferSize);
+        if (read < 0) {
+            std::printf("error %d with zipfile in unzReadCurrentFile\n", read);
+            copyStatus = read;
+            break;
+        }
+        if (read == 0)
+            break;
+        if (std::fwrite(buffer.get(), static_cast<std::size_t>(read), 1, output.get()) != 1) {
+            std::printf("error in writing extracted file\n");
+            copyStatus = UNZ_ERRNO;
+            break;
+        }
+    }
+    output.reset();
+
+    if (copyStatus != UNZ_OK) {
+        unzCloseCurrentFile(archive);
+        return copyStatus;
+    }
+
+    setFileTimes(name, info.dosDate);
+
+    // Closing the entry is where the reader compares the CRC: a mismatch shows only
+    // after the data was written.
+    const int closeStatus = closeEntryReporting(archive);
+    if (closeStatus == UNZ_OK)
+        outcome = EntryOutcome::Extracted;
+    return closeStatus;
+}
+
+int makeDirectory(const char* path)
+{
+    if (path == nullptr || *path == '\0')
+        return 0;
+
+    std::string copy;
+    try {
+        copy = path;
+    } catch (const std::bad_alloc&) {
+        std::printf("Error allocating memory\n");
+        return UNZ_INTERNALERROR;
+    }
+    if (copy.back() == '/')
+        copy.pop_back();
+
+    if (_mkdir(copy.c_str()) == 0)
+        return 1;
+
+    // Cut the copy at each separator in turn and create that prefix. Only a missing
+    // parent is fatal; an existing folder (or drive) is simply passed over.
+    for (std::size_t i = 1; i <= copy.size(); ++i) {
+        if (i < copy.size() && !isSeparator(copy[i]))
+            continue;
+        const char kept = copy[i];
+        copy[i] = '\0';
+        const bool parentMissing = _mkdir(copy.c_str()) != 0 && errno == ENOENT;
+        if (parentMissing) {
+            std::printf("couldn't create directory %s\n", copy.c_str());
+            return 0;
+        }
+        copy[i] = kept;
+    }
+    return 1;
+}
