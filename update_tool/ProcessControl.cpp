@@ -1,0 +1,40 @@
+#include "update_tool/ProcessControl.h"
+
+#include "common/UniqueHandle.h"
+
+#include <cstdio>
+
+void endProcess(DWORD processId)
+{
+    const HANDLE opened = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
+    const DWORD openError = GetLastError();
+    const UniqueHandle process(opened);
+    if (!process) {
+        std::printf("\nOpen Process fAiled:%d\n", static_cast<int>(openError));
+        return;
+    }
+    if (!TerminateProcess(process.get(), 0)) {
+        const DWORD error = GetLastError();
+        std::printf("%d", static_cast<int>(error));
+    }
+}
+
+void startRuntime(const std::wstring& programPath)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+
+    // Gives the ended client a moment to let go of its files and window.
+    Sleep(1000);
+
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(programPath.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &started))
+        return;
+    UniqueHandle thread(started.hThread);
+    UniqueHandle process(started.hProcess);
+    thread.reset();
+    process.reset();
+}
