@@ -1,0 +1,261 @@
+"""Driving ZorvikUpdate.exe in end-to-end tests.
+
+A test gets a launcher folder of its own (the launcher and the stub runtime erp.exe
+copied in), writes the version record into the install root, starts the launcher and
+then sees and presses its windows only through the UI probe, like a user. The install
+root lies in the prefix's per-user folder, so it is shared by every test of a build:
+tests that use it run one at a time and clean it before and after (`install_root`
+fixture in the test modules).
+"""
+import contextlib
+import json
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import time
+
+import winerig
+
+LAUNCHER = winerig.BIN / "ZorvikUpdate.exe"
+RUNTIME = winerig.BIN / "erp.exe"
+PROBE = winerig.BIN / "ui_probe.exe"
+LISTENER = winerig.BIN / "debug_listener.exe"
+ARTIFACTS = winerig.BUILD / "test-artifacts"
+
+# Captions of the launcher's windows.
+DIALOG = "更新"
+ABOUT = "关于 ZorvikUpdate"
+UNPACK_FAILED_BOX = "解压失败"
+
+# Controls of the update dialog.
+PROGRESS = 1000
+STATUS = 1008
+ACTION = 1009
+CANCEL = 1010
+ABOUT_OK = 1
+
+# What the dialog shows.
+STATUS_CHECKING = "正在检查更新！"
+STATUS_NETWORK_ERROR = "检查更新失败！请检查网络畅通！"
+STATUS_UNPACK_FAILED = "解压文件失败"
+STATUS_START_FAILED = "启动程序失败！请检查主程序程序！"
+CAPTION_OK = "确定"
+CAPTION_RETRY = "重试"
+
+# Log texts of the client start, as the launcher sends them (GBK).
+LOG_CLIENT_STARTED = "主程序已经启动，请稍后！".encode("gbk")
+LOG_START_FAILED = "启动程序失败！请检查主程序程序！".encode("gbk")
+LOG_PREFIX = re.compile(rb"\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] ")
+
+# Ample for a loaded machine; only ever a limit on waiting, never a measurement.
+WAIT_SECONDS = 30
+
+
+def install_root():
+    """The launcher's install root as a Linux path."""
+    return winerig.local_appdata() / "tarnvaleerp"
+
+
+def install_root_windows():
+    """The install root as the launcher names it: the short form of the per-user local
+    application-data folder (its names are all valid 8.3 names in a wine prefix)."""
+    user = os.environ.get("USER", "root")
+    return f"C:\\users\\{user}\\AppData\\Local\\tarnvaleerp"
+
+
+def clean_install_root():
+    shutil.rmtree(install_root(), ignore_errors=True)
+
+
+def write_record(ver="70", platform="2", type_="1", raw=None):
+    """Writes jsver.txt into the install root: the launcher's one-line record, or `raw`
+    bytes. Texts are written in GBK, the prefix's ANSI code page."""
+    root = install_root()
+    root.mkdir(parents=True, exist_ok=True)
+    if raw is None:
+        line = f'{{"platform":"{platform}","type":"{type_}","ver":"{ver}"}}\r\n'
+        raw = line.encode("gbk")
+    (root / "jsver.txt").write_bytes(raw)
+
+
+def make_launcher_folder(parent, name="launcher", runtime=True):
+    """A folder holding ZorvikUpdate.exe and, unless told otherwise, the stub erp.exe."""
+    folder = pathlib.Path(parent) / name
+    folder.mkdir(parents=True)
+    shutil.copy(LAUNCHER, folder / LAUNCHER.name)
+    if runtime:
+        shutil.copy(RUNTIME, folder / "erp.exe")
+    return folder
+
+
+def launches(folder):
+    """The starts the stub runtime in `folder` recorded, oldest first."""
+    log = pathlib.Path(folder) / "launches.jsonl"
+    if not log.exists():
+        return []
+    return [json.loads(line) for line in log.read_text(encoding="utf-8").splitlines()]
+
+
+def probe(*args, check=True, timeout=90):
+    """Runs the UI probe; returns its stdout (UTF-8 text) without the final line end."""
+    result = winerig.run([PROBE, *map(str, args)], timeout=timeout)
+    if check and result.returncode != 0:
+        raise AssertionError(f"ui_probe {' '.join(map(str, args))} failed with "
+                             f"{result.returncode}: {result.stderr.decode(errors='replace')}")
+    return result.stdout.decode("utf-8").rstrip("\n")
+
+
+def probe_status(*args, timeout=90):
+    """The probe's exit code alone (0 done, 1 timeout, 3 no such window)."""
+    return winerig.run([PROBE, *map(str, args)], timeout=timeout).returncode
+
+
+def launch_and_watch(folder):
+    """Starts the launcher in `folder` through the probe, which watches for any window
+    it shows until it ends. Returns (exit code, Windows process id, window captions)."""
+    out = probe("launch", pathlib.Path(folder) / LAUNCHER.name, timeout=120).splitlines()
+    match = re.fullmatch(r"exit=(\S+) pid=(\d+) windows=(\d+)", out[0])
+    assert match, out
+    captions = [line[len("window="):] for line in out[1:]]
+    assert len(captions) == int(match.group(3))
+    code = match.group(1)
+    return (int(code) if code != "timeout" else code), int(match.group(2)), captions
+
+
+def eventually(read, expected, seconds=WAIT_SECONDS):
+    """Reads until `read()` gives `expected`; returns the last value read, so the
+    caller's assertion shows what was there instead."""
+    end = time.monotonic() + seconds
+    value = read()
+    while value != expected and time.monotonic() < end:
+        time.sleep(0.2)
+        value = read()
+    return value
+
+
+class Dialog:
+    """The update dialog of a running launcher, seen through the probe."""
+
+    def __init__(self, caption=DIALOG):
+        self.caption = caption
+
+    def wait(self):
+        assert probe_status("wait", self.caption, WAIT_SECONDS * 1000) == 0, \
+            f"no window {self.caption!r}"
+        return self
+
+    def text(self, control=None):
+        return probe("text", self.caption, *([control] if control is not None else []))
+
+    def status(self):
+        return self.text(STATUS)
+
+    def button(self):
+        return self.text(ACTION)
+
+    def progress(self):
+        """(position, low, high) of the progress bar."""
+        return tuple(int(n) for n in probe("progress", self.caption, PROGRESS).split())
+
+    def visible(self):
+        return probe("visible", self.caption) == "1"
+
+    def click(self, control):
+        probe("click", self.caption, control)
+
+    def close(self):
+        probe("close", self.caption)
+
+    def keys(self, keys):
+        probe("keys", self.caption, keys)
+
+
+class RunningLauncher:
+    """A launcher started in the background; killed on exit if it still runs."""
+
+    def __init__(self, folder):
+        self.folder = pathlib.Path(folder)
+        self.process = winerig.start([self.folder / LAUNCHER.name], cwd=self.folder)
+
+    def wait(self, seconds=WAIT_SECONDS):
+        """The exit code, once the launcher has ended."""
+        return self.process.wait(timeout=seconds)
+
+    def running(self):
+        return self.process.poll() is None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self.process.stdout.close()
+        self.process.stderr.close()
+
+
+@contextlib.contextmanager
+def debug_output(folder):
+    """Listens to the debug output while the block runs; yields a DebugRecords whose
+    `records()` parses what arrived so far."""
+    out = pathlib.Path(folder) / "debug-output.bin"
+    listener = winerig.start([LISTENER, winerig.winpath(out)])
+    records = DebugRecords(out)
+    try:
+        end = time.monotonic() + WAIT_SECONDS
+        while not out.with_name(out.name + ".ready").exists():
+            assert listener.poll() is None, "debug listener ended"
+            assert time.monotonic() < end, "debug listener not ready"
+            time.sleep(0.05)
+        yield records
+    finally:
+        out.with_name(out.name + ".stop").touch()
+        try:
+            listener.wait(timeout=WAIT_SECONDS)
+        except subprocess.TimeoutExpired:
+            listener.kill()
+            listener.wait()
+        listener.stdout.close()
+        listener.stderr.close()
+
+
+class DebugRecords:
+    def __init__(self, path):
+        self.path = path
+
+    def records(self, pid=None):
+        """[(pid, bytes)] in arrival order, optionally of one process only."""
+        data = self.path.read_bytes() if self.path.exists() else b""
+        found = []
+        at = 0
+        while True:
+            header_end = data.find(b"\n", at)
+            if header_end < 0:
+                break
+            record_pid, length = (int(n) for n in data[at:header_end].split())
+            body_end = header_end + 1 + length
+            if body_end + 1 > len(data):
+                break  # still being written
+            found.append((record_pid, data[header_end + 1:body_end]))
+            at = body_end + 1
+        return [r for r in found if pid is None or r[0] == pid]
+
+    def messages(self, pid):
+        """The messages of one process with their time-stamp prefix checked and cut."""
+        out = []
+        for _, line in self.records(pid):
+            assert LOG_PREFIX.match(line), line
+            out.append(line[22:])
+        return out
+
+
+def screenshot(name):
+    """Saves the whole display as test-artifacts/<name>.png for a person to look at;
+    a missing screenshot never fails a test."""
+    ARTIFACTS.mkdir(parents=True, exist_ok=True)
+    env = dict(os.environ, DISPLAY=winerig.wine_env()["DISPLAY"])
+    subprocess.run(["import", "-window", "root", str(ARTIFACTS / f"{name}.png")],
+                   env=env, capture_output=True, timeout=60)
