@@ -1,0 +1,74 @@
+#include "common/FolderLink.h"
+
+#include "common/UniqueHandle.h"
+
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(FolderLink, OrdinaryFolderIsNeverRemovedAsALink)
+{
+    TempFolder root;
+    makeFolder(root / L"plain");
+    writeFile(root / L"plain\\inside.txt", "stays");
+    makeFolder(root / L"empty");
+
+    EXPECT_FALSE(removeFolderLink(root / L"plain"));
+    EXPECT_FALSE(removeFolderLink(root / L"empty"));
+    EXPECT_FALSE(removeFolderLink(ansi(root / L"empty")));
+
+    EXPECT_EQ(readFile(root / L"plain\\inside.txt"), "stays");
+    EXPECT_TRUE(folderExists(root / L"empty"));
+}
+
+// Links made with CreateSymbolicLinkW; false when this system cannot make them.
+bool makeFolderLink(const std::wstring& link, const std::wstring& target)
+{
+    CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+    return isFolderLink(GetFileAttributesW(link.c_str()));
+}
+
+TEST(FolderLink, TargetOfALinkIsNeverRemoved)
+{
+    TempFolder root;
+    makeFolder(root / L"full");
+    writeFile(root / L"full\\kept.txt", "kept");
+    makeFolder(root / L"empty");
+    if (!makeFolderLink(root / L"to-full", root / L"full") ||
+        !makeFolderLink(root / L"to-empty", root / L"empty"))
+        GTEST_SKIP() << "this system cannot make folder links from a program";
+
+    removeFolderLink(root / L"to-full");
+    removeFolderLink(ansi(root / L"to-empty"));
+
+    EXPECT_EQ(readFile(root / L"full\\kept.txt"), "kept");
+    // An empty target is what a removal through the link would take with it.
+    EXPECT_TRUE(folderExists(root / L"empty"));
+}
+
+TEST(FolderLink, LinkThatOpensAsItselfIsRemoved)
+{
+    TempFolder root;
+    makeFolder(root / L"target");
+    if (!makeFolderLink(root / L"link", root / L"target"))
+        GTEST_SKIP() << "this system cannot make folder links from a program";
+    const UniqueFileHandle opened(CreateFileW((root / L"link").c_str(), FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                              nullptr));
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    GetFileInformationByHandleEx(opened.get(), FileAttributeTagInfo, &tag, sizeof(tag));
+    if (!(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "this file system resolves the link even when asked for the link "
+                        "itself (wine with Unix symbolic links), so it is left in place";
+
+    EXPECT_TRUE(removeFolderLink(root / L"link"));
+
+    EXPECT_EQ(GetFileAttributesW((root / L"link").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(folderExists(root / L"target"));
+}
+
+} // namespace

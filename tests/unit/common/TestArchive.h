@@ -1,0 +1,33 @@
+#pragma once
+
+// Zip archives written byte for byte by the tests: stored entries with any name
+// bytes (hostile, over-long, GBK) and, on request, a CRC that does not match.
+
+#include "common/ArchiveWalk.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct TestEntry {
+    TestEntry(std::string entryName, std::string entryData = {},
+              std::optional<std::uint32_t> storedCrc = std::nullopt)
+        : name(std::move(entryName)), data(std::move(entryData)), crc(storedCrc)
+    {
+    }
+
+    std::string name; // stored as given; a trailing separator makes a folder entry
+    std::string data;
+    std::optional<std::uint32_t> crc; // the data's CRC-32 unless set
+};
+
+// 2021-06-15 13:45:30, the local time every test entry carries.
+constexpr std::uint16_t kEntryDosDate = ((2021 - 1980) << 9) | (6 << 5) | 15;
+constexpr std::uint16_t kEntryDosTime = (13 << 11) | (45 << 5) | (30 / 2);
+
+std::string zipBytes(const std::vector<TestEntry>& entries);
+void writeArchive(const std::wstring& path, const std::vector<TestEntry>& entries);
+// Opened by its UTF-16 path through the Win32 file functions.
+UniqueArchive openArchive(const std::wstring& path);

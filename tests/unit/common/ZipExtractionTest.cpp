@@ -1,0 +1,296 @@
+#include "common/ArchiveWalk.h"
+#include "common/ZipExtraction.h"
+
+#include "TestArchive.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+std::string withoutCarriageReturns(std::string text)
+{
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+// Extraction into root\a\b\dest with the archive beside `a`, so that every name
+// that climbs out of dest lands somewhere inside root, where the test can see it.
+class Extraction : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        makeFolder(root / L"a");
+        makeFolder(root / L"a\\b");
+        makeFolder(dest);
+        inDest.emplace(dest);
+    }
+
+    WalkOutcome extract(const std::vector<TestEntry>& entries)
+    {
+        writeArchive(archivePath, entries);
+        const UniqueArchive archive = openArchive(archivePath);
+        EXPECT_TRUE(archive);
+        CaptureStdout();
+        const WalkOutcome outcome = extractEntries(archive.get());
+        output = withoutCarriageReturns(GetCapturedStdout());
+        return outcome;
+    }
+
+    // root's tree apart from the archive and the folders leading to dest.
+    std::vector<std::wstring> treeOutsideDest() const
+    {
+        std::vector<std::wstring> items = listTree(root.path());
+        items.erase(std::remove_if(items.begin(), items.end(),
+                                   [](const std::wstring& item) {
+                                       return item == L"test.zip" || item == L"a\\" ||
+                                              item == L"a\\b\\" ||
+                                              item.rfind(L"a\\b\\dest\\", 0) == 0;
+                                   }),
+                    items.end());
+        return items;
+    }
+
+    TempFolder root;
+    const std::wstring dest = root / L"a\\b\\dest";
+    const std::wstring archivePath = root / L"test.zip";
+    std::optional<CurrentDirectory> inDest;
+    std::string output;
+};
+
+TEST_F(Extraction, NestedEntryCreatesItsFoldersWithoutFolderEntries)
+{
+    const WalkOutcome outcome = extract({{"x/y/file.txt", "nested"}});
+
+    EXPECT_EQ(readFile(dest + L"\\x\\y\\file.txt"), "nested");
+    EXPECT_EQ(output, " extracting: x/y/file.txt\n");
+    EXPECT_TRUE(outcome.complete());
+}
+
+TEST_F(Extraction, FolderEntryCreatesTheFolderAndAnExistingOneIsFine)
+{
+    makeFolder(dest + L"\\old");
+
+    const WalkOutcome outcome = extract({{"new/", ""}, {"old/", ""}, {"new\\inner\\", ""}});
+
+    EXPECT_TRUE(folderExists(dest + L"\\new"));
+    EXPECT_TRUE(folderExists(dest + L"\\new\\inner"));
+    EXPECT_EQ(output, "creating directory: new/\ncreating directory: old/\n"
+                      "creating directory: new\\inner\\\n");
+    EXPECT_EQ(outcome.extracted, 3u);
+    EXPECT_TRUE(outcome.complete());
+}
+
+TEST_F(Extraction, ExistingFileIsOverwrittenWhole)
+{
+    writeFile(dest + L"\\over.txt", std::string(10000, 'o'));
+
+    const WalkOutcome outcome = extract({{"over.txt", "new"}});
+
+    EXPECT_EQ(readFile(dest + L"\\over.txt"), "new");
+    EXPECT_TRUE(outcome.complete());
+}
+
+TEST_F(Extraction, DataLargerThanTheCopyBufferArrivesIntact)
+{
+    std::string data;
+    for (int i = 0; i < 30000; ++i)
+        data += static_cast<char>(i * 7 % 251);
+
+    extract({{"big.bin", data}});
+
+    EXPECT_EQ(readFile(dest + L"\\big.bin"), data);
+}
+
+TEST_F(Extraction, FileCarriesTheEntryTimeAsCreationAndLastWrite)
+{
+    extract({{"timed.txt", "t"}});
+
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ASSERT_TRUE(GetFileAttributesExW((dest + L"\\timed.txt").c_str(), GetFileExInfoStandard, &data));
+    for (const FILETIME& utc : {data.ftCreationTime, data.ftLastWriteTime}) {
+        SYSTEMTIME universal{}, local{};
+        ASSERT_TRUE(FileTimeToSystemTime(&utc, &universal));
+        ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local));
+        EXPECT_EQ(local.wYear, 2021);
+        EXPECT_EQ(local.wMonth, 6);
+        EXPECT_EQ(local.wDay, 15);
+        EXPECT_EQ(local.wHour, 13);
+        EXPECT_EQ(local.wMinute, 45);
+        EXPECT_EQ(local.wSecond, 30);
+    }
+}
+
+TEST_F(Extraction, CrcMismatchWritesTheDataThenStopsTheWalk)
+{
+    const std::string data(20000, 'c');
+
+    const WalkOutcome outcome = extract(
+        {{"first.txt", "1"}, {"broken.bin", data, 0x12345678u}, {"after.txt", "never"}});
+
+    EXPECT_EQ(readFile(dest + L"\\broken.bin"), data);
+    EXPECT_FALSE(fileExists(dest + L"\\after.txt"));
+    EXPECT_EQ(output, " extracting: first.txt\n extracting: broken.bin\n"
+                      "error -105 with zipfile in unzCloseCurrentFile\n");
+    EXPECT_EQ(outcome.stopStatus, UNZ_CRCERROR);
+    EXPECT_EQ(outcome.extracted, 1u);
+    EXPECT_FALSE(outcome.complete());
+}
+
+TEST_F(Extraction, OutputFileThatCannotBeCreatedIsSkippedAndTheWalkGoesOn)
+{
+    writeFile(dest + L"\\blocker", "a file where a folder would go");
+
+    const WalkOutcome outcome = extract({{"blocker/x.txt", "x"}, {"ok.txt", "ok"}});
+
+    EXPECT_EQ(output, "error opening blocker/x.txt\n extracting: ok.txt\n");
+    EXPECT_EQ(readFile(dest + L"\\ok.txt"), "ok");
+    EXPECT_EQ(outcome.stopStatus, 0);
+    EXPECT_EQ(outcome.extracted, 1u);
+    EXPECT_FALSE(outcome.complete());
+}
+
+TEST_F(Extraction, NamesThatLeaveTheFolderWriteNothingAnywhere)
+{
+    const std::string hostile[] = {
+        "../escape.txt",
+        "..\\escape.txt",
+        "../../escape.txt",
+        "../../../escape.txt",
+        "x/../../escape.txt",
+        "x\\..\\..\\..\\escape.txt",
+        ".. /escape.txt",
+        "... /escape.txt",
+        "../",
+        "../escaped-folder/",
+        "/escape.txt",
+        "\\escape.txt",
+        "//localhost/c$/escape.txt",
+        "C:escape.txt",
+        "C:/escape.txt",
+        "Z:\\escape.txt",
+        "escape.txt:stream",
+        "CON",
+        "con.txt",
+        "x/NUL",
+        "aux.log/escape.txt",
+        "COM1",
+        "lpt1.txt",
+        "conout$",
+    };
+    for (const std::string& name : hostile) {
+        SCOPED_TRACE(name);
+        const WalkOutcome outcome = extract({{name, "evil"}, {"ok.txt", "ok"}});
+
+        EXPECT_NE(output.find("skipping " + name + ": "), std::string::npos) << output;
+        EXPECT_EQ(output.find(" extracting: " + name), std::string::npos);
+        EXPECT_EQ(listTree(dest), std::vector<std::wstring>{L"ok.txt"});
+        EXPECT_EQ(treeOutsideDest(), std::vector<std::wstring>{});
+        EXPECT_FALSE(fileExists(L"C:\\escape.txt"));
+        EXPECT_EQ(outcome.entryCount, 2u);
+        EXPECT_EQ(outcome.extracted, 1u);
+        EXPECT_EQ(outcome.stopStatus, 0);
+        DeleteFileW((dest + L"\\ok.txt").c_str());
+    }
+}
+
+TEST_F(Extraction, NamesOver255BytesAreSkippedWithoutTouchingTheBuffer)
+{
+    for (std::size_t length : {256u, 257u, 300u, 4000u}) {
+        SCOPED_TRACE(length);
+        const WalkOutcome outcome =
+            extract({{std::string(length, 'L'), "long"}, {"ok.txt", "ok"}});
+
+        EXPECT_EQ(output, "skipping an entry whose name is longer than 255 bytes\n"
+                          " extracting: ok.txt\n");
+        EXPECT_EQ(listTree(dest), std::vector<std::wstring>{L"ok.txt"});
+        EXPECT_EQ(outcome.extracted, 1u);
+        EXPECT_EQ(outcome.stopStatus, 0);
+    }
+}
+
+TEST_F(Extraction, NameOfExactly255BytesIsExtracted)
+{
+    const std::string name = "d/" + std::string(253, 'n');
+
+    const WalkOutcome outcome = extract({{name, "fits"}});
+
+    EXPECT_EQ(output, " extracting: " + name + "\n");
+    EXPECT_EQ(readFile(dest + L"\\d\\" + std::wstring(253, L'n')), "fits");
+    EXPECT_TRUE(outcome.complete());
+}
+
+TEST_F(Extraction, SingleEntryCallExtractsTheCurrentEntry)
+{
+    writeArchive(archivePath, {{"one.txt", "1"}, {"two.txt", "2"}});
+    const UniqueArchive archive = openArchive(archivePath);
+    ASSERT_TRUE(archive);
+
+    CaptureStdout();
+    const int first = extractEntry(archive.get());
+    GetCapturedStdout();
+
+    EXPECT_EQ(first, UNZ_OK);
+    EXPECT_EQ(listTree(dest), std::vector<std::wstring>{L"one.txt"});
+}
+
+class MakeDirectory : public testing::Test {
+protected:
+    TempFolder root;
+    CurrentDirectory inRoot{root.path()};
+};
+
+TEST_F(MakeDirectory, CreatesEveryLevelAndPassesOverExistingOnes)
+{
+    struct Case {
+        const char* path;
+        const wchar_t* created;
+    };
+    const Case cases[] = {
+        {"one", L"one"},
+        {"a/b/c", L"a\\b\\c"},
+        {"a/b/c", L"a\\b\\c"}, // all there already
+        {"d\\e/f", L"d\\e\\f"},
+        {"g/h/", L"g\\h"},
+        {"i\\j\\", L"i\\j"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        CaptureStdout();
+        EXPECT_EQ(makeDirectory(c.path), 1);
+        EXPECT_EQ(GetCapturedStdout(), "");
+        EXPECT_TRUE(folderExists(root / c.created));
+    }
+    const std::string absolute = ansi(root / L"k\\l");
+    EXPECT_EQ(makeDirectory(absolute.c_str()), 1);
+    EXPECT_TRUE(folderExists(root / L"k\\l"));
+}
+
+TEST_F(MakeDirectory, EmptyPathCreatesNothing)
+{
+    EXPECT_EQ(makeDirectory(""), 0);
+    EXPECT_EQ(makeDirectory(nullptr), 0);
+    EXPECT_EQ(listTree(root.path()), std::vector<std::wstring>{});
+}
+
+TEST_F(MakeDirectory, FileInThePathStopsItWithAMessage)
+{
+    writeFile(root / L"file", "");
+
+    CaptureStdout();
+    const int result = makeDirectory("file/sub/deeper");
+    const std::string output = GetCapturedStdout();
+
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(withoutCarriageReturns(output), "couldn't create directory file/sub\n");
+}
+
+} // namespace
