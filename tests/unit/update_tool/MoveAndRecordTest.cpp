@@ -1,0 +1,144 @@
+#include "update_tool/MoveListedFiles.h"
+#include "update_tool/VersionFile.h"
+
+#include "common/UniqueHandle.h"
+
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class MoveListedFiles : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        makeFolder(source);
+        makeFolder(target);
+    }
+
+    TempFolder root;
+    const std::wstring source = root / L"source";
+    const std::wstring target = root / L"target";
+};
+
+TEST_F(MoveListedFiles, StopsAtTheFirstNameThatCannotBeMoved)
+{
+    writeFile(source + L"\\first.dll", "1");
+    writeFile(source + L"\\third.dll", "3");
+
+    EXPECT_EQ(moveListedFiles(source, target, {L"first.dll", L"second.dll", L"third.dll"}), -1);
+
+    EXPECT_EQ(readFile(target + L"\\first.dll"), "1");
+    EXPECT_FALSE(fileExists(source + L"\\first.dll"));
+    EXPECT_FALSE(fileExists(target + L"\\third.dll"));
+    EXPECT_EQ(readFile(source + L"\\third.dll"), "3");
+}
+
+TEST_F(MoveListedFiles, ReplacesAnExistingTarget)
+{
+    writeFile(source + L"\\app.js", "new");
+    writeFile(target + L"\\app.js", "old and longer");
+
+    EXPECT_EQ(moveListedFiles(source, target, {L"app.js"}), 0);
+
+    EXPECT_EQ(readFile(target + L"\\app.js"), "new");
+    EXPECT_FALSE(fileExists(source + L"\\app.js"));
+}
+
+TEST_F(MoveListedFiles, NoNamesMovesNothing)
+{
+    writeFile(source + L"\\stay.txt", "");
+
+    EXPECT_EQ(moveListedFiles(source, target, {}), 0);
+
+    EXPECT_EQ(listTree(target), std::vector<std::wstring>{});
+    EXPECT_TRUE(fileExists(source + L"\\stay.txt"));
+}
+
+TEST_F(MoveListedFiles, NamesWithFolderPartsNeedTheTargetFolder)
+{
+    makeFolder(source + L"\\lib");
+    writeFile(source + L"\\lib\\a.js", "a");
+    writeFile(source + L"\\lib\\b.js", "b");
+
+    EXPECT_EQ(moveListedFiles(source, target, {L"lib/a.js"}), -1);
+    makeFolder(target + L"\\lib");
+    EXPECT_EQ(moveListedFiles(source, target, {L"lib/a.js", L"lib\\b.js"}), 0);
+
+    EXPECT_EQ(readFile(target + L"\\lib\\a.js"), "a");
+    EXPECT_EQ(readFile(target + L"\\lib\\b.js"), "b");
+}
+
+TEST_F(MoveListedFiles, ComposedPathsOf200CharactersAndMoreWork)
+{
+    std::wstring deepSource = source;
+    std::wstring deepTarget = target;
+    for (int level = 0; deepSource.size() < 190; ++level) {
+        deepSource += L"\\level" + std::to_wstring(level);
+        deepTarget += L"\\level" + std::to_wstring(level);
+        makeFolder(deepSource);
+        makeFolder(deepTarget);
+    }
+    const std::wstring name = L"a-file-name-long-enough.dll";
+    ASSERT_GE(deepSource.size() + 1 + name.size(), 200u);
+    writeFile(deepSource + L"\\" + name, "deep");
+
+    EXPECT_EQ(moveListedFiles(deepSource, deepTarget, {name}), 0);
+
+    EXPECT_EQ(readFile(deepTarget + L"\\" + name), "deep");
+}
+
+class RecordVersion : public testing::Test {
+protected:
+    TempFolder root;
+    const std::wstring record = root / L"jsver.txt";
+};
+
+TEST_F(RecordVersion, FileHoldsExactlyTheVersionBytes)
+{
+    const struct {
+        std::wstring version;
+        std::string bytes;
+    } cases[] = {
+        {L"1.2.3", "1.2.3"},
+        {L"70", "70"},
+        {L"", ""},
+        {L"2.0 beta", "2.0 beta"},
+        {L"caf\x00e9-1", "caf\xe9-1"},           // Latin-1 characters are one byte each
+        {L"1.2\x7248\x672c", "1.2"},             // the text ends before the first wider one
+        {L"\x7248", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ansi(c.version));
+        writeFile(record, "a much longer previous record that must go");
+
+        EXPECT_EQ(recordVersion(record, c.version), 0);
+
+        EXPECT_EQ(readFile(record), c.bytes);
+    }
+}
+
+TEST_F(RecordVersion, WritesWhileAnotherProcessReadsTheRecord)
+{
+    writeFile(record, "old");
+    const UniqueFileHandle reader(CreateFileW(record.c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(reader);
+
+    recordVersion(record, L"9.9");
+
+    EXPECT_EQ(readFile(record), "9.9");
+}
+
+TEST_F(RecordVersion, MissingFolderIsNotReported)
+{
+    EXPECT_EQ(recordVersion(root / L"missing\\jsver.txt", L"1.0"), 0);
+    EXPECT_EQ(listTree(root.path()), std::vector<std::wstring>{});
+}
+
+} // namespace
