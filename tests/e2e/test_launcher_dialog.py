@@ -1,0 +1,133 @@
+"""The update dialog and its button, driven through the UI probe like a user.
+
+Without a record the launcher installs: from res.dat beside it, or from the network.
+Nothing answers at the built-in gateway here, so the network road ends each pass in
+the retryable network error; a res.dat that is not an archive ends the local road in
+the unpack failure and its message box.
+"""
+import pytest
+
+import launcher
+from launcher import Dialog
+
+
+@pytest.fixture(autouse=True)
+def install_root():
+    launcher.clean_install_root()
+    yield launcher.install_root()
+    launcher.clean_install_root()
+
+
+def network_road(tmp_path):
+    return launcher.RunningLauncher(launcher.make_launcher_folder(tmp_path))
+
+
+def local_road(tmp_path):
+    folder = launcher.make_launcher_folder(tmp_path)
+    (folder / "res.dat").write_bytes(b"this is no zip archive")
+    return launcher.RunningLauncher(folder)
+
+
+def test_dialog_checks_for_updates_and_offers_retry_after_a_network_error(tmp_path):
+    with network_road(tmp_path) as running:
+        dialog = Dialog().wait()
+
+        assert dialog.text() == "更新"
+        assert dialog.visible()
+        # The first pass may already have failed: nothing holds it at the check.
+        assert dialog.status() in (launcher.STATUS_CHECKING, launcher.STATUS_NETWORK_ERROR)
+        assert dialog.progress() == (0, 0, 100)
+        assert dialog.text(launcher.CANCEL) == "取消"
+
+        assert launcher.eventually(dialog.status, launcher.STATUS_NETWORK_ERROR) == \
+            launcher.STATUS_NETWORK_ERROR
+        assert launcher.eventually(dialog.button, launcher.CAPTION_RETRY) == launcher.CAPTION_RETRY
+        launcher.screenshot("launcher-dialog")
+        assert running.running()
+
+
+@pytest.mark.parametrize("leave", ["cancel", "close box"])
+def test_cancel_and_the_close_box_end_the_launcher_with_0(tmp_path, leave):
+    with network_road(tmp_path) as running:
+        dialog = Dialog().wait()
+        launcher.eventually(dialog.button, launcher.CAPTION_RETRY)
+
+        if leave == "cancel":
+            dialog.click(launcher.CANCEL)
+        else:
+            dialog.close()
+
+        assert running.wait() == 0
+        assert launcher.launches(running.folder) == []
+
+
+@pytest.mark.parametrize("keys", ["alt+/", "alt+?"])
+def test_alt_keys_open_the_about_box_over_the_dialog(tmp_path, keys):
+    with network_road(tmp_path) as running:
+        dialog = Dialog().wait()
+
+        dialog.keys(keys)
+        about = Dialog(launcher.ABOUT).wait()
+        assert about.text(launcher.ABOUT_OK) == "确定"
+
+        about.click(launcher.ABOUT_OK)
+        assert launcher.probe_status("gone", launcher.ABOUT, launcher.WAIT_SECONDS * 1000) == 0
+        # The About box is only a look aside: the dialog stays and works on.
+        assert dialog.visible()
+        assert running.running()
+        dialog.click(launcher.CANCEL)
+        assert running.wait() == 0
+
+
+def test_retry_runs_a_new_check_and_keeps_the_old_texts_meanwhile(tmp_path):
+    # A damaged record means "not installed", and every check reads it again, which
+    # the log shows: one line of its text per reading.
+    damaged = b"not a record"
+    launcher.write_record(raw=damaged)
+    with launcher.debug_output(tmp_path) as debug:
+        with network_road(tmp_path) as running:
+            dialog = Dialog().wait()
+            launcher.eventually(dialog.button, launcher.CAPTION_RETRY)
+
+            def readings():
+                return sum(1 for _, text in debug.records() if text[22:] == damaged)
+
+            # The install check and the first pass.
+            assert launcher.eventually(readings, 2) == 2
+
+            dialog.click(launcher.ACTION)
+
+            assert launcher.eventually(readings, 3) == 3
+            assert dialog.status() == launcher.STATUS_NETWORK_ERROR
+            assert dialog.button() == launcher.CAPTION_RETRY
+            dialog.click(launcher.ACTION)
+            assert launcher.eventually(readings, 4) == 4
+            assert running.running()
+            assert launcher.launches(running.folder) == []
+
+
+def test_button_does_nothing_while_the_worker_runs_nor_after_a_final_failure(tmp_path):
+    with local_road(tmp_path) as running:
+        dialog = Dialog().wait()
+        # The local install holds its worker in the message box.
+        Dialog(launcher.UNPACK_FAILED_BOX).wait()
+        assert dialog.status() == launcher.STATUS_UNPACK_FAILED
+
+        dialog.click(launcher.ACTION)
+        assert (dialog.status(), dialog.button()) == (launcher.STATUS_UNPACK_FAILED,
+                                                       launcher.CAPTION_OK)
+
+        # One message box only: a second worker would have shown another.
+        launcher.probe("close", launcher.UNPACK_FAILED_BOX)
+        assert launcher.probe_status("gone", launcher.UNPACK_FAILED_BOX, 5000) == 0
+
+        # Final state: no retry, no start, only cancel or the close box leave it.
+        dialog.click(launcher.ACTION)
+        assert launcher.probe_status("wait", launcher.UNPACK_FAILED_BOX, 2000) == 1
+        assert (dialog.status(), dialog.button()) == (launcher.STATUS_UNPACK_FAILED,
+                                                       launcher.CAPTION_OK)
+        assert launcher.launches(running.folder) == []
+        assert running.running()
+
+        dialog.click(launcher.CANCEL)
+        assert running.wait() == 0
