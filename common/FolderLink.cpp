@@ -16,8 +16,8 @@ bool removeOpenedLink(const UniqueFileHandle& link)
                          tag.ReparseTag == IO_REPARSE_TAG_SYMLINK);
     if (!isLink)
         return false;
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
+    // Initialised without naming its member: DeleteFile is also a macro of windows.h.
+    FILE_DISPOSITION_INFO disposition{TRUE};
     return SetFileInformationByHandle(link.get(), FileDispositionInfo, &disposition,
                                       sizeof(disposition)) != FALSE;
 }

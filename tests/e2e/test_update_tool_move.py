@@ -1,0 +1,74 @@
+"""The update tool's move mode (-n): move the listed files, restart, record."""
+import winerig
+from update_tool_rig import place_runtime, run_tool, wait_for_launches
+
+
+def prepare(tmp_path, names):
+    source = tmp_path / "staged"
+    target = tmp_path / "install"
+    source.mkdir()
+    place_runtime(target)
+    for name in names:
+        (source / name).write_bytes(name.encode() * 3)
+    return source, target
+
+
+def assert_runtime_started(target, cwd):
+    records = wait_for_launches(target)
+    assert len(records) == 1
+    assert records[0]["exe"] == winerig.winpath(target / "nw.exe")
+    exe = winerig.winpath(target) + "/nw.exe"
+    assert records[0]["command_line"] in (exe, '"%s"' % exe)
+    assert records[0]["cwd"] == winerig.winpath(cwd)  # the folder the tool was started in
+
+
+def test_moves_every_name_replacing_existing_ones_then_restarts_and_records(tmp_path):
+    source, target = prepare(tmp_path, ["app.js", "index.html", "名字.txt"])
+    (target / "app.js").write_bytes(b"old version, longer than the new one")
+
+    result = run_tool("-n", "2.5.0", winerig.winpath(source), winerig.winpath(target),
+                      "app.js", "index.html", "名字.txt", cwd=tmp_path)
+
+    assert (result.returncode, result.stdout) == (0, b"")
+    assert (target / "app.js").read_bytes() == b"app.js" * 3
+    assert (target / "名字.txt").read_bytes() == "名字.txt".encode() * 3
+    assert list(source.iterdir()) == []
+    assert (target / "jsver.txt").read_bytes() == b"2.5.0"
+    assert_runtime_started(target, tmp_path)
+
+
+def test_second_of_three_missing_moves_the_first_only_and_records_nothing(tmp_path):
+    source, target = prepare(tmp_path, ["one.dll", "three.dll"])
+    (target / "jsver.txt").write_bytes(b"2.4.9")
+
+    result = run_tool("-nx", "2.5.0", winerig.winpath(source), winerig.winpath(target),
+                      "one.dll", "two.dll", "three.dll", cwd=tmp_path)
+
+    assert (result.returncode, result.stdout) == (0, b"")
+    assert (target / "one.dll").read_bytes() == b"one.dll" * 3
+    assert not (target / "three.dll").exists()
+    assert (source / "three.dll").exists()
+    # the files of 2.5.0 are not all there, so the record keeps the installed version
+    assert (target / "jsver.txt").read_bytes() == b"2.4.9"
+    assert_runtime_started(target, tmp_path)
+
+
+def test_no_names_restarts_and_records(tmp_path):
+    source, target = prepare(tmp_path, [])
+
+    result = run_tool("-n", "3.0", winerig.winpath(source), winerig.winpath(target), cwd=tmp_path)
+
+    assert (result.returncode, result.stdout) == (0, b"")
+    assert (target / "jsver.txt").read_bytes() == b"3.0"
+    assert_runtime_started(target, tmp_path)
+
+
+def test_runtime_missing_from_the_target_is_not_reported(tmp_path):
+    source, target = prepare(tmp_path, ["a.txt"])
+    (target / "nw.exe").unlink()
+
+    result = run_tool("-n", "3.1", winerig.winpath(source), winerig.winpath(target), "a.txt",
+                      cwd=tmp_path)
+
+    assert (result.returncode, result.stdout) == (0, b"")
+    assert (target / "jsver.txt").read_bytes() == b"3.1"

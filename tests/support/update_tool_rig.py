@@ -1,0 +1,110 @@
+"""Running the update tool under wine and reading back what it did.
+
+The tool reports only through its exit code, standard output (GBK, CRLF line ends from
+the runtime's text mode), the files it writes, the runtime it starts and the registry.
+"""
+import json
+import shutil
+import time
+
+import winerig
+
+UPDATE = winerig.BIN / "update.exe"
+RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+AUTOSTART_VALUE = "TarnvaleERP"
+
+# The usage text as users see it, with the runtime's CRLF line ends.
+USAGE_ENTRIES = [
+    "将升级文件拷进程序目录" + " " * 2 + "\n\t  -n pid 版本信息 源目录 目标目录 文件名 文件名 文件名 ...",
+    "将升级文件解压到程序目录\n\t  -u pid 版本信息 ZIP文件 目标目录",
+    "新建文件夹" + " " * 14 + "\n\t  -m 文件夹名",
+    "删除文件夹" + " " * 14 + "\n\t  -d 文件夹名",
+    "",
+]
+USAGE_BYTES = b"".join((entry + "\n").encode("gbk") for entry in USAGE_ENTRIES).replace(b"\n", b"\r\n")
+
+
+def crlf(text):
+    """A console line as the tool writes it: ANSI code page bytes, CRLF line ends."""
+    return text.encode("gbk").replace(b"\n", b"\r\n")
+
+
+def run_tool(*args, cwd):
+    return winerig.run([UPDATE, *args], cwd=cwd, timeout=120)
+
+
+def place_runtime(folder, sleeping=False):
+    """Puts the stub runtime into `folder` as nw.exe; a sleeping one waits to be killed."""
+    folder.mkdir(parents=True, exist_ok=True)
+    shutil.copy(winerig.BIN / "nw.exe", folder / "nw.exe")
+    if sleeping:
+        (folder / "stub-sleep").write_bytes(b"")
+    return folder / "nw.exe"
+
+
+def launches(folder):
+    log = folder / "launches.jsonl"
+    if not log.exists():
+        return []
+    return [json.loads(line) for line in log.read_text(encoding="utf-8").splitlines() if line]
+
+
+def wait_for_launches(folder, count=1, timeout=60):
+    """The runtime starts after the tool's own pause and records itself on its own
+    schedule, so its record may come after the tool has exited."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        found = launches(folder)
+        if len(found) >= count:
+            return found
+        time.sleep(0.1)
+    return launches(folder)
+
+
+def settle():
+    """Time for a start that should not happen to show, before asserting its absence."""
+    time.sleep(3)
+
+
+def start_sleeping_client(folder):
+    """A running client: a sleeping stub runtime. Returns its Popen and Windows pid."""
+    exe = place_runtime(folder, sleeping=True)
+    process = winerig.start([exe], cwd=folder)
+    records = wait_for_launches(folder)
+    assert records, "the sleeping stub runtime did not start"
+    return process, records[-1]["pid"]
+
+
+def finished_pid(folder):
+    """The Windows pid of a stub runtime that has run and exited."""
+    exe = place_runtime(folder)
+    result = winerig.run([exe], cwd=folder)
+    assert result.returncode == 0
+    return launches(folder)[-1]["pid"]
+
+
+def autostart_value(scratch):
+    """The autostart value as (type, data bytes), or None when it is absent. Read with
+    `reg export`, whose UTF-16 file carries the data exactly (`reg query` does not)."""
+    exported = scratch / "run.reg"
+    result = winerig.run(["reg", "export", RUN_KEY, winerig.winpath(exported), "/y"])
+    assert result.returncode == 0, result.stderr
+    text = exported.read_bytes().decode("utf-16")
+    exported.unlink()
+    lines = text.replace("\\\r\n", "").splitlines()
+    prefix = '"%s"=' % AUTOSTART_VALUE
+    for line in lines:
+        if not line.startswith(prefix):
+            continue
+        value = line[len(prefix):]
+        if value.startswith("hex(2):"):
+            return "REG_EXPAND_SZ", bytes(int(b, 16) for b in value[len("hex(2):"):].replace(" ", "").split(","))
+        if value.startswith('"'):
+            return "REG_SZ", value[1:-1].encode("utf-16-le") + b"\0\0"
+        return "other", value.encode()
+    return None
+
+
+def expand_sz(text):
+    """REG_EXPAND_SZ data for `text`: UTF-16LE with its terminating null character."""
+    return text.encode("utf-16-le") + b"\0\0"
