@@ -9,7 +9,9 @@
 //   ui_probe visible CAPTION [ID]            "1" or "0"
 //   ui_probe click CAPTION ID                press a button (BM_CLICK)
 //   ui_probe close CAPTION                   the close box (SC_CLOSE), as a user clicks it
-//   ui_probe keys CAPTION alt+/|alt+?        the Alt keystroke, posted to the window
+//   ui_probe keys CAPTION alt+/|alt+?        the Alt keystroke, posted to the window; Alt
+//                                            is held until another window of the same
+//                                            thread shows, or for 5 s
 //   ui_probe launch EXE [ARGS...]            start EXE, wait for its end; print
 //                                            "exit=<code> pid=<id> windows=<n>" and one
 //                                            "window=<caption>" line per window it showed;
@@ -30,6 +32,7 @@ namespace {
 constexpr DWORD kDefaultTimeout = 20000;
 constexpr UINT kSendTimeout = 10000;
 constexpr ULONGLONG kLaunchTimeout = 60000;
+constexpr ULONGLONG kKeyHoldTimeout = 5000;
 
 void print(const std::wstring& text)
 {
@@ -119,6 +122,23 @@ int click(HWND button)
     return 0;
 }
 
+BOOL CALLBACK findOtherVisible(HWND candidate, LPARAM context)
+{
+    auto* found = reinterpret_cast<HWND*>(context);
+    if (candidate != found[0] && IsWindowVisible(candidate)) {
+        found[1] = candidate;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool otherVisibleWindow(DWORD thread, HWND except)
+{
+    HWND found[2] = {except, nullptr};
+    EnumThreadWindows(thread, findOtherVisible, reinterpret_cast<LPARAM>(found));
+    return found[1] != nullptr;
+}
+
 // The launcher translates accelerators for the window each message is for, and the
 // accelerator's Alt test reads the key state of its thread. Sharing its input state
 // lets us hold Alt (and Shift for "?") down while the keystroke arrives.
@@ -143,15 +163,16 @@ int altKey(HWND window, const std::wstring& keys)
     // Context bit 29: Alt is held for the keystroke.
     const LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16) | (1 << 29);
     const LPARAM up = down | (1u << 30) | (1u << 31);
+    // The launcher's TranslateMessage makes the character from the key and the key
+    // state: "/" or, with Shift, "?".
     PostMessageW(window, WM_SYSKEYDOWN, VK_OEM_2, down);
-    PostMessageW(window, WM_SYSCHAR, question ? L'?' : L'/', down);
     PostMessageW(window, WM_SYSKEYUP, VK_OEM_2, up);
 
-    // Give the launcher time to take the keystroke while Alt is still down.
-    DWORD_PTR ignored = 0;
-    sendFor(window, WM_NULL, 0, 0, &ignored);
-    Sleep(300);
-    sendFor(window, WM_NULL, 0, 0, &ignored);
+    // Alt stays down until the keystroke has had its effect, a new window of the
+    // launcher's thread (the About box), or for at most kKeyHoldTimeout.
+    const ULONGLONG end = GetTickCount64() + kKeyHoldTimeout;
+    while (!otherVisibleWindow(windowThread, window) && GetTickCount64() < end)
+        Sleep(20);
 
     state[VK_MENU] = state[VK_LMENU] = state[VK_SHIFT] = state[VK_LSHIFT] = 0;
     SetKeyboardState(state);
