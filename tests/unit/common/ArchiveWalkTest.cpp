@@ -16,7 +16,7 @@ namespace {
 
 using Progress = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
-class ArchiveWalk : public testing::Test {
+class ZipArchiveWalk : public testing::Test {
 protected:
     WalkOutcome walk(const std::vector<TestEntry>& entries, Progress& progress)
     {
@@ -37,7 +37,7 @@ protected:
     std::string output;
 };
 
-TEST_F(ArchiveWalk, ReportsEachEntryAsDoneOutOfTotal)
+TEST_F(ZipArchiveWalk, ReportsEachEntryAsDoneOutOfTotal)
 {
     Progress progress;
     const WalkOutcome outcome = walk({{"a.txt", "a"}, {"f/", ""}, {"f/b.txt", "b"}}, progress);
@@ -48,7 +48,7 @@ TEST_F(ArchiveWalk, ReportsEachEntryAsDoneOutOfTotal)
     EXPECT_TRUE(outcome.complete());
 }
 
-TEST_F(ArchiveWalk, SkippedEntriesAreReportedButLeaveTheWalkIncomplete)
+TEST_F(ZipArchiveWalk, SkippedEntriesAreReportedButLeaveTheWalkIncomplete)
 {
     Progress progress;
     const WalkOutcome outcome = walk({{"../up.txt", "x"}, {"ok.txt", "ok"}}, progress);
@@ -58,7 +58,7 @@ TEST_F(ArchiveWalk, SkippedEntriesAreReportedButLeaveTheWalkIncomplete)
     EXPECT_FALSE(outcome.complete());
 }
 
-TEST_F(ArchiveWalk, EntryThatFailsEndsTheWalkWithoutReportingIt)
+TEST_F(ZipArchiveWalk, EntryThatFailsEndsTheWalkWithoutReportingIt)
 {
     Progress progress;
     const WalkOutcome outcome =
@@ -69,7 +69,7 @@ TEST_F(ArchiveWalk, EntryThatFailsEndsTheWalkWithoutReportingIt)
     EXPECT_FALSE(fileExists(root / L"c.txt"));
 }
 
-TEST_F(ArchiveWalk, EmptyArchiveReportsNothingAndIsComplete)
+TEST_F(ZipArchiveWalk, EmptyArchiveReportsNothingAndIsComplete)
 {
     // The reader never finds an end record at offset 0, so a bare 22-byte empty
     // archive does not open at all; a leading byte (as a self-extractor stub would
@@ -91,7 +91,7 @@ TEST_F(ArchiveWalk, EmptyArchiveReportsNothingAndIsComplete)
     EXPECT_TRUE(outcome.complete());
 }
 
-TEST_F(ArchiveWalk, MissingArchiveSaysSoAndExtractsNothing)
+TEST_F(ZipArchiveWalk, MissingArchiveSaysSoAndExtractsNothing)
 {
     CaptureStdout();
     const WalkOutcome outcome = extractEntries(nullptr);
@@ -103,7 +103,7 @@ TEST_F(ArchiveWalk, MissingArchiveSaysSoAndExtractsNothing)
     EXPECT_FALSE(outcome.complete());
 }
 
-TEST_F(ArchiveWalk, ArchiveOpenedByItsAnsiPathWalksLikeAnyOther)
+TEST_F(ZipArchiveWalk, ArchiveOpenedByItsAnsiPathWalksLikeAnyOther)
 {
     // The launcher opens by narrow path with the reader's default file access.
     const std::wstring folder = root / L"\x4e2d\x6587"; // 中文

@@ -24,7 +24,7 @@ std::string withoutCarriageReturns(std::string text)
 
 // Extraction into root\a\b\dest with the archive beside `a`, so that every name
 // that climbs out of dest lands somewhere inside root, where the test can see it.
-class Extraction : public testing::Test {
+class ZipEntryExtraction : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -66,7 +66,7 @@ protected:
     std::string output;
 };
 
-TEST_F(Extraction, NestedEntryCreatesItsFoldersWithoutFolderEntries)
+TEST_F(ZipEntryExtraction, NestedEntryCreatesItsFoldersWithoutFolderEntries)
 {
     const WalkOutcome outcome = extract({{"x/y/file.txt", "nested"}});
 
@@ -75,7 +75,7 @@ TEST_F(Extraction, NestedEntryCreatesItsFoldersWithoutFolderEntries)
     EXPECT_TRUE(outcome.complete());
 }
 
-TEST_F(Extraction, FolderEntryCreatesTheFolderAndAnExistingOneIsFine)
+TEST_F(ZipEntryExtraction, FolderEntryCreatesTheFolderAndAnExistingOneIsFine)
 {
     makeFolder(dest + L"\\old");
 
@@ -89,7 +89,7 @@ TEST_F(Extraction, FolderEntryCreatesTheFolderAndAnExistingOneIsFine)
     EXPECT_TRUE(outcome.complete());
 }
 
-TEST_F(Extraction, ExistingFileIsOverwrittenWhole)
+TEST_F(ZipEntryExtraction, ExistingFileIsOverwrittenWhole)
 {
     writeFile(dest + L"\\over.txt", std::string(10000, 'o'));
 
@@ -99,7 +99,7 @@ TEST_F(Extraction, ExistingFileIsOverwrittenWhole)
     EXPECT_TRUE(outcome.complete());
 }
 
-TEST_F(Extraction, DataLargerThanTheCopyBufferArrivesIntact)
+TEST_F(ZipEntryExtraction, DataLargerThanTheCopyBufferArrivesIntact)
 {
     std::string data;
     for (int i = 0; i < 30000; ++i)
@@ -110,7 +110,7 @@ TEST_F(Extraction, DataLargerThanTheCopyBufferArrivesIntact)
     EXPECT_EQ(readFile(dest + L"\\big.bin"), data);
 }
 
-TEST_F(Extraction, FileCarriesTheEntryTimeAsCreationAndLastWrite)
+TEST_F(ZipEntryExtraction, FileCarriesTheEntryTimeAsCreationAndLastWrite)
 {
     extract({{"timed.txt", "t"}});
 
@@ -129,7 +129,7 @@ TEST_F(Extraction, FileCarriesTheEntryTimeAsCreationAndLastWrite)
     }
 }
 
-TEST_F(Extraction, CrcMismatchWritesTheDataThenStopsTheWalk)
+TEST_F(ZipEntryExtraction, CrcMismatchWritesTheDataThenStopsTheWalk)
 {
     const std::string data(20000, 'c');
 
@@ -145,7 +145,7 @@ TEST_F(Extraction, CrcMismatchWritesTheDataThenStopsTheWalk)
     EXPECT_FALSE(outcome.complete());
 }
 
-TEST_F(Extraction, OutputFileThatCannotBeCreatedIsSkippedAndTheWalkGoesOn)
+TEST_F(ZipEntryExtraction, OutputFileThatCannotBeCreatedIsSkippedAndTheWalkGoesOn)
 {
     writeFile(dest + L"\\blocker", "a file where a folder would go");
 
@@ -158,7 +158,7 @@ TEST_F(Extraction, OutputFileThatCannotBeCreatedIsSkippedAndTheWalkGoesOn)
     EXPECT_FALSE(outcome.complete());
 }
 
-TEST_F(Extraction, NamesThatLeaveTheFolderWriteNothingAnywhere)
+TEST_F(ZipEntryExtraction, NamesThatLeaveTheFolderWriteNothingAnywhere)
 {
     const std::string hostile[] = {
         "../escape.txt",
@@ -202,7 +202,7 @@ TEST_F(Extraction, NamesThatLeaveTheFolderWriteNothingAnywhere)
     }
 }
 
-TEST_F(Extraction, NamesOver255BytesAreSkippedWithoutTouchingTheBuffer)
+TEST_F(ZipEntryExtraction, NamesOver255BytesAreSkippedWithoutTouchingTheBuffer)
 {
     for (std::size_t length : {256u, 257u, 300u, 4000u}) {
         SCOPED_TRACE(length);
@@ -217,7 +217,7 @@ TEST_F(Extraction, NamesOver255BytesAreSkippedWithoutTouchingTheBuffer)
     }
 }
 
-TEST_F(Extraction, NameOfExactly255BytesIsExtracted)
+TEST_F(ZipEntryExtraction, NameOfExactly255BytesIsExtracted)
 {
     const std::string name = "d/" + std::string(253, 'n');
 
@@ -228,7 +228,7 @@ TEST_F(Extraction, NameOfExactly255BytesIsExtracted)
     EXPECT_TRUE(outcome.complete());
 }
 
-TEST_F(Extraction, SingleEntryCallExtractsTheCurrentEntry)
+TEST_F(ZipEntryExtraction, SingleEntryCallExtractsTheCurrentEntry)
 {
     writeArchive(archivePath, {{"one.txt", "1"}, {"two.txt", "2"}});
     const UniqueArchive archive = openArchive(archivePath);
@@ -242,13 +242,13 @@ TEST_F(Extraction, SingleEntryCallExtractsTheCurrentEntry)
     EXPECT_EQ(listTree(dest), std::vector<std::wstring>{L"one.txt"});
 }
 
-class MakeDirectory : public testing::Test {
+class ZipMakeDirectory : public testing::Test {
 protected:
     TempFolder root;
     CurrentDirectory inRoot{root.path()};
 };
 
-TEST_F(MakeDirectory, CreatesEveryLevelAndPassesOverExistingOnes)
+TEST_F(ZipMakeDirectory, CreatesEveryLevelAndPassesOverExistingOnes)
 {
     struct Case {
         const char* path;
@@ -274,14 +274,14 @@ TEST_F(MakeDirectory, CreatesEveryLevelAndPassesOverExistingOnes)
     EXPECT_TRUE(folderExists(root / L"k\\l"));
 }
 
-TEST_F(MakeDirectory, EmptyPathCreatesNothing)
+TEST_F(ZipMakeDirectory, EmptyPathCreatesNothing)
 {
     EXPECT_EQ(makeDirectory(""), 0);
     EXPECT_EQ(makeDirectory(nullptr), 0);
     EXPECT_EQ(listTree(root.path()), std::vector<std::wstring>{});
 }
 
-TEST_F(MakeDirectory, FileInThePathStopsItWithAMessage)
+TEST_F(ZipMakeDirectory, FileInThePathStopsItWithAMessage)
 {
     writeFile(root / L"file", "");
 

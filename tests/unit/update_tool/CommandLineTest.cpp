@@ -29,7 +29,7 @@ Mode modeFor(const std::vector<std::wstring>& arguments)
     return selectMode(static_cast<int>(argv.size() - 1), argv.data());
 }
 
-TEST(CommandLine, FirstArgumentSelectsTheModeAndMissingArgumentsGiveUsage)
+TEST(UpdateToolCommandLine, FirstArgumentSelectsTheModeAndMissingArgumentsGiveUsage)
 {
     const ModeCase cases[] = {
         {{}, Mode::Usage},
@@ -72,7 +72,7 @@ TEST(CommandLine, FirstArgumentSelectsTheModeAndMissingArgumentsGiveUsage)
         EXPECT_EQ(modeFor(c.arguments), c.mode) << describe(c.arguments);
 }
 
-TEST(CommandLine, ProcessIdIsTheDecimalValueOfItsLeadingDigits)
+TEST(UpdateToolCommandLine, ProcessIdIsTheDecimalValueOfItsLeadingDigits)
 {
     const struct {
         const wchar_t* text;

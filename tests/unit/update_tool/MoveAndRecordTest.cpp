@@ -12,7 +12,7 @@
 
 namespace {
 
-class MoveListedFiles : public testing::Test {
+class UpdateToolMoveListedFiles : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -25,41 +25,7 @@ protected:
     const std::wstring target = root / L"target";
 };
 
-TEST_F(MoveListedFiles, StopsAtTheFirstNameThatCannotBeMoved)
-{
-    writeFile(source + L"\\first.dll", "1");
-    writeFile(source + L"\\third.dll", "3");
-
-    EXPECT_EQ(moveListedFiles(source, target, {L"first.dll", L"second.dll", L"third.dll"}), -1);
-
-    EXPECT_EQ(readFile(target + L"\\first.dll"), "1");
-    EXPECT_FALSE(fileExists(source + L"\\first.dll"));
-    EXPECT_FALSE(fileExists(target + L"\\third.dll"));
-    EXPECT_EQ(readFile(source + L"\\third.dll"), "3");
-}
-
-TEST_F(MoveListedFiles, ReplacesAnExistingTarget)
-{
-    writeFile(source + L"\\app.js", "new");
-    writeFile(target + L"\\app.js", "old and longer");
-
-    EXPECT_EQ(moveListedFiles(source, target, {L"app.js"}), 0);
-
-    EXPECT_EQ(readFile(target + L"\\app.js"), "new");
-    EXPECT_FALSE(fileExists(source + L"\\app.js"));
-}
-
-TEST_F(MoveListedFiles, NoNamesMovesNothing)
-{
-    writeFile(source + L"\\stay.txt", "");
-
-    EXPECT_EQ(moveListedFiles(source, target, {}), 0);
-
-    EXPECT_EQ(listTree(target), std::vector<std::wstring>{});
-    EXPECT_TRUE(fileExists(source + L"\\stay.txt"));
-}
-
-TEST_F(MoveListedFiles, NamesWithFolderPartsNeedTheTargetFolder)
+TEST_F(UpdateToolMoveListedFiles, NamesWithFolderPartsNeedTheTargetFolder)
 {
     makeFolder(source + L"\\lib");
     writeFile(source + L"\\lib\\a.js", "a");
@@ -73,7 +39,7 @@ TEST_F(MoveListedFiles, NamesWithFolderPartsNeedTheTargetFolder)
     EXPECT_EQ(readFile(target + L"\\lib\\b.js"), "b");
 }
 
-TEST_F(MoveListedFiles, ComposedPathsOf200CharactersAndMoreWork)
+TEST_F(UpdateToolMoveListedFiles, ComposedPathsOf200CharactersAndMoreWork)
 {
     std::wstring deepSource = source;
     std::wstring deepTarget = target;
@@ -92,13 +58,13 @@ TEST_F(MoveListedFiles, ComposedPathsOf200CharactersAndMoreWork)
     EXPECT_EQ(readFile(deepTarget + L"\\" + name), "deep");
 }
 
-class RecordVersion : public testing::Test {
+class UpdateToolRecordVersion : public testing::Test {
 protected:
     TempFolder root;
     const std::wstring record = root / L"jsver.txt";
 };
 
-TEST_F(RecordVersion, FileHoldsExactlyTheVersionBytes)
+TEST_F(UpdateToolRecordVersion, FileHoldsExactlyTheVersionBytes)
 {
     const struct {
         std::wstring version;
@@ -122,7 +88,7 @@ TEST_F(RecordVersion, FileHoldsExactlyTheVersionBytes)
     }
 }
 
-TEST_F(RecordVersion, WritesWhileAnotherProcessReadsTheRecord)
+TEST_F(UpdateToolRecordVersion, WritesWhileAnotherProcessReadsTheRecord)
 {
     writeFile(record, "old");
     const UniqueFileHandle reader(CreateFileW(record.c_str(), GENERIC_READ,
@@ -135,7 +101,7 @@ TEST_F(RecordVersion, WritesWhileAnotherProcessReadsTheRecord)
     EXPECT_EQ(readFile(record), "9.9");
 }
 
-TEST_F(RecordVersion, MissingFolderIsNotReported)
+TEST_F(UpdateToolRecordVersion, MissingFolderIsNotReported)
 {
     EXPECT_EQ(recordVersion(root / L"missing\\jsver.txt", L"1.0"), 0);
     EXPECT_EQ(listTree(root.path()), std::vector<std::wstring>{});
