@@ -7,6 +7,8 @@
 
 #include <commctrl.h>
 
+#include <exception>
+
 namespace {
 
 // The About box is loaded from the module that created the update dialog.
@@ -64,7 +66,12 @@ INT_PTR CALLBACK updateDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_ACTION:
-            onActionButton();
+            try {
+                onActionButton();
+            } catch (const std::exception&) {
+                // Nothing may unwind through the dialog manager. Out of memory while
+                // building the command line: the press did nothing, the next may work.
+            }
             return TRUE;
         case IDM_ABOUT:
             DialogBoxParamW(g_instance, MAKEINTRESOURCEW(IDD_ABOUTBOX), window, aboutDialogProc, 0);

@@ -6,7 +6,11 @@
 
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+#include <exception>
+
+namespace {
+
+int runLauncher(HINSTANCE instance, int showCommand)
 {
     // Lives until the process ends: a worker may still use it while the process exits.
     g_updateTool = new UpdateTool();
@@ -34,4 +38,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         }
     }
     return static_cast<int>(message.wParam);
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+{
+    try {
+        return runLauncher(instance, showCommand);
+    } catch (const std::exception&) {
+        // Out of memory before the dialog's loop runs: end as an early return does.
+        return 0;
+    }
 }
