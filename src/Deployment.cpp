@@ -3,6 +3,8 @@
 #include "DebugLog.h"
 #include "InstallLayout.h"
 #include "Texts.h"
+#include "common/FolderLink.h"
+#include "common/UniqueHandle.h"
 
 #include <cstdio>
 #include <deque>
@@ -58,18 +60,25 @@ int UpdateTool::deleteFolder(std::string path)
     if (!endsInSeparator(path))
         path += '\\';
 
-    std::vector<std::string> folders{path};
-    std::deque<std::string> toSearch;
+    // Junctions and folder links are removed as themselves and never searched:
+    // following one would delete files that live outside the tree.
+    struct Folder {
+        std::string path;
+        bool isLink;
+    };
     const DWORD startAttributes = GetFileAttributesA(path.c_str());
-    if (startAttributes == INVALID_FILE_ATTRIBUTES || !(startAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    const bool startIsLink = startAttributes != INVALID_FILE_ATTRIBUTES && isFolderLink(startAttributes);
+    std::vector<Folder> folders{{path, startIsLink}};
+    std::deque<std::string> toSearch;
+    if (!startIsLink)
         toSearch.push_back(path);
     std::vector<std::string> files;
     while (!toSearch.empty()) {
         const std::string folder = toSearch.front();
         toSearch.pop_front();
         WIN32_FIND_DATAA entry;
-        HANDLE find = FindFirstFileA((folder + "*").c_str(), &entry);
-        if (find == INVALID_HANDLE_VALUE)
+        const UniqueFindHandle find(FindFirstFileA((folder + "*").c_str(), &entry));
+        if (!find)
             continue;
         do {
             const std::string name = entry.cFileName;
@@ -77,14 +86,12 @@ int UpdateTool::deleteFolder(std::string path)
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 files.push_back(full);
             } else if (name != "." && name != "..") {
-                folders.push_back(full + '\\');
-                // A junction or folder link is removed as itself; searching it would
-                // delete files that live outside the tree.
-                if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                const bool link = isFolderLink(entry.dwFileAttributes);
+                folders.push_back({full + '\\', link});
+                if (!link)
                     toSearch.push_back(full + '\\');
             }
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
+        } while (FindNextFileA(find.get(), &entry));
     }
 
     const size_t total = files.size() + folders.size();
@@ -95,7 +102,11 @@ int UpdateTool::deleteFolder(std::string path)
     }
     for (size_t i = 0; i < folders.size(); ++i) {
         reportProgress(ProgressPhase::Delete, percentOf(files.size() + i));
-        RemoveDirectoryA(folders[folders.size() - 1 - i].c_str());
+        const Folder& folder = folders[folders.size() - 1 - i];
+        if (folder.isLink)
+            removeFolderLink(folder.path);
+        else
+            RemoveDirectoryA(folder.path.c_str());
     }
     reportProgress(ProgressPhase::Delete, 100);
     return 0;

@@ -38,7 +38,7 @@ void UpdateTool::downloadPackage()
     HttpClient client;
     std::unique_ptr<HttpResponse> response;
     try {
-        response.reset(client.SendGet(packageUrl.c_str(), kLauncherRequestFlags));
+        response = client.SendGet(packageUrl.c_str(), kLauncherRequestFlags);
         DWORD contentLength = 0;
         response->GetContentLength(contentLength);
 

@@ -38,7 +38,7 @@ void UpdateTool::queryVersion()
         OutputDebugStringA(platform.c_str());
 
         while (!response)
-            response.reset(client.ContinuePost());
+            response = client.ContinuePost();
 
         DWORD contentLength = 0;
         response->GetContentLength(contentLength);

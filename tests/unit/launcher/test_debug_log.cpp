@@ -69,7 +69,7 @@ TEST(DebugLog, WritesReachTheDebugOutputWithBareTextsVerbatim)
 
     DebugLog::instance().writeText("C:\\100%s\\%d\\");
     const std::string bare = capture.next();
-    ASSERT_EQ(bare.size(), 22u + 13u);
+    ASSERT_EQ(bare.size(), 22u + 12u);
     EXPECT_EQ(bare.substr(22), "C:\\100%s\\%d\\");
     EXPECT_EQ(bare[0], '[');
     EXPECT_EQ(bare.substr(20, 2), "] ");

