@@ -400,6 +400,8 @@ protected:
         const DWORD cchText = TextLength(szText);
         if (cchText == 0)
             return;
+        // Refuse before writing: bytes on the wire that the counters cannot hold would
+        // break the match between declared and written length.
         CheckedAdd(m_objPostStat.ActualPostedByte(), cchText);
         HttpTool::InternetWriteFile(m_hRequest.get(), reinterpret_cast<const BYTE*>(szText), cchText);
         m_objPostStat._TestAddActualPostedBytes(cchText);

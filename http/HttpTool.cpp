@@ -89,6 +89,9 @@ void CHttpToolA::SendRequest(HINTERNET hRequest)
         RaiseWin32Error(HttpErr::SendRequest, GetLastError());
 }
 
+// The 32-bit program hands WinINet the 40-byte structure it was written against.
+static_assert(sizeof(void*) != 4 || sizeof(INTERNET_BUFFERSA) == 40, "INTERNET_BUFFERSA layout");
+
 void CHttpToolA::SendRequestEx(HINTERNET hRequest, DWORD cbTotal)
 {
     if (!hRequest)
