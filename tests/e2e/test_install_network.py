@@ -1,0 +1,289 @@
+"""The network install from end to end: the launcher asks the local gateway, downloads
+the package from it, unpacks it twice, swaps the version folder into place, records
+the version and starts the client when the button is pressed. Every outcome of the
+answer and of the download ends in the texts and button behaviour the user is shown."""
+import time
+
+import pytest
+
+import launcher
+import packages
+from conftest_http import gateway_factory, trusted_ca  # noqa: F401
+from gateway import Reply
+
+# The win64 build's compiled-in gateway: https://localhost:47443/gateway.php
+GATEWAY_PORT = 47443
+DEFAULT_QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
+
+STATUS_SERVER_ERROR = "检查更新失败！请检查服务器！"
+STATUS_BAD_PARAMETERS = "参数错误！"
+STATUS_NO_UPDATE = "不需要更新，点击确定启动应用程序！"
+STATUS_UPDATE_FAILED = "更新失败！"
+STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
+
+
+@pytest.fixture(autouse=True)
+def install_root():
+    launcher.clean_install_root()
+    yield launcher.install_root()
+    launcher.clean_install_root()
+
+
+@pytest.fixture
+def gw(gateway_factory):  # noqa: F811
+    return gateway_factory(port=GATEWAY_PORT)
+
+
+def answer(url=None, version=None, code=0, **reply):
+    result = {}
+    if url is not None:
+        result["url"] = url
+    if version is not None:
+        result["version"] = version
+    return Reply.json({"code": code, "result": result}, **reply)
+
+
+def start(tmp_path):
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    return folder, launcher.RunningLauncher(folder)
+
+
+def wait_for(dialog, status):
+    assert launcher.eventually(dialog.status, status) == status
+
+
+def expected_start(folder, ver):
+    return (f'"{launcher.winerig.winpath(folder)}\\erp.exe" '
+            f'"{launcher.install_root_windows()}\\app\\{ver}"')
+
+
+def started_clients(folder):
+    """The command lines the stub runtime recorded, once its first start is written
+    (the launcher does not wait for the runtime)."""
+    launcher.eventually(lambda: len(launcher.launches(folder)), 1)
+    return [s["command_line"] for s in launcher.launches(folder)]
+
+
+def press_and_expect_client(dialog, run, folder, ver):
+    dialog.click(launcher.ACTION)
+    assert run.wait() == 1
+    assert started_clients(folder) == [expected_start(folder, ver)]
+
+
+def press_and_expect_nothing(dialog, run, folder):
+    dialog.click(launcher.ACTION)
+    time.sleep(1.5)  # room for a start that must not come
+    assert run.running()
+    assert launcher.launches(folder) == []
+
+
+def test_fresh_machine_installs_from_the_network_and_starts_on_the_button(tmp_path, gw, install_root):
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY,
+              reply=answer(gw.url("/packages/71.zip"), "71"))
+    gw.expect("GET", "/packages/71.zip", reply=Reply(packages.package()))
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        wait_for(dialog, STATUS_INSTALLED)
+        launcher.screenshot("network-install-done")
+        assert dialog.button() == launcher.CAPTION_OK
+        assert dialog.progress()[0] == 100
+
+        app = install_root / "app" / "71"
+        for name, data in packages.SAMPLE_APP.items():
+            assert (app / name).read_bytes() == data
+        assert not (install_root / "app" / "temp71").exists()
+        assert (install_root / "download" / "package.nw").read_bytes() == packages.app_zip()
+        assert (install_root / "jsver.txt").read_bytes() == \
+            b'{"platform":"2","type":"1","ver":"71"}\r\n'
+        press_and_expect_client(dialog, run, folder, "71")
+
+    post = gw.requests[0]
+    assert post.header("Content-Type") == ["application/x-www-form-urlencoded"]
+    assert post.header("User-Agent") == ["Varnu HTTP Client Class"]
+    assert post.header("Cache-Control") == ["no-cache"]
+
+
+def test_installed_machine_starts_at_once_without_asking(tmp_path, gw):
+    launcher.write_record(ver="71")
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    code, _, windows = launcher.launch_and_watch(folder)
+    assert (code, windows) == (1, [])
+    assert started_clients(folder) == [expected_start(folder, "71")]
+
+
+def test_damaged_record_falls_back_to_the_defaults_in_the_query(tmp_path, gw, install_root):
+    # A record that cannot be used as installed (its folder name is unsafe) still
+    # gives defaults; a readable one whose folder is missing would count as installed.
+    launcher.write_record(raw=b'{"platform":"3","type":"4","ver":"CON"}')
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(code=7))
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        wait_for(dialog, STATUS_BAD_PARAMETERS)
+
+
+@pytest.mark.parametrize("reply, status, caption, button_retries", [
+    (Reply.json({"code": 1}), STATUS_BAD_PARAMETERS, launcher.CAPTION_OK, False),
+    (Reply.json({"code": "0", "result": {"url": ""}}), STATUS_SERVER_ERROR, launcher.CAPTION_RETRY, True),
+    (Reply(b"<html>gateway down</html>"), STATUS_SERVER_ERROR, launcher.CAPTION_RETRY, True),
+    (Reply.json([0]), STATUS_SERVER_ERROR, launcher.CAPTION_RETRY, True),
+    (Reply.json({"code": 0, "result": "later"}), STATUS_SERVER_ERROR, launcher.CAPTION_RETRY, True),
+    (Reply.json({"code": 0, "result": {"url": "u", "version": "../.."}}), STATUS_SERVER_ERROR,
+     launcher.CAPTION_RETRY, True),
+    (Reply.json({"code": 0, "result": {"url": "u", "version": 1.5}}), launcher.STATUS_NETWORK_ERROR,
+     launcher.CAPTION_RETRY, True),
+    (Reply.json({"code": 0}, size=10239), launcher.STATUS_NETWORK_ERROR, launcher.CAPTION_RETRY, True),
+    (Reply.json({"code": 0, "result": {"url": 5}}), launcher.STATUS_CHECKING, launcher.CAPTION_OK, False),
+], ids=["code-1", "code-string", "not-json", "not-object", "result-string", "unsafe-version",
+        "fraction-version", "10239-bytes", "url-not-string"])
+def test_answers_that_install_nothing(tmp_path, gw, reply, status, caption, button_retries):
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=reply)
+    if button_retries:
+        # The retry is a second full pass with the same query.
+        gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=Reply.json({"code": 1}))
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        if status == launcher.STATUS_CHECKING:
+            assert launcher.eventually(lambda: len(gw.requests), 1) == 1
+            time.sleep(1.0)  # the worker has ended; nothing may change the texts
+        wait_for(dialog, status)
+        assert dialog.button() == caption
+        if button_retries:
+            dialog.click(launcher.ACTION)
+            wait_for(dialog, STATUS_BAD_PARAMETERS)
+            assert len(gw.requests) == 2
+        press_and_expect_nothing(dialog, run, folder)
+
+
+@pytest.mark.parametrize("reply", [
+    answer(""),
+    answer(),
+    Reply.json({"code": 0}),
+    Reply.json({"code": 0, "result": None}),
+    Reply.json({"code": 0, "result": {"url": ""}}, size=10238),
+    Reply(b'{"code":0,"result":{"url":""}}\x00{"code":1}'),
+], ids=["empty-url", "no-url", "no-result", "null-result", "10238-bytes", "nul-byte"])
+def test_answers_without_a_package_let_the_button_start_the_client(tmp_path, gw, reply):
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=reply)
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        wait_for(dialog, STATUS_NO_UPDATE)
+        assert dialog.button() == launcher.CAPTION_OK
+        press_and_expect_client(dialog, run, folder, "70")
+
+
+def test_no_update_with_a_new_version_starts_that_folder(tmp_path, gw):
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer("", 72))
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        wait_for(dialog, STATUS_NO_UPDATE)
+        press_and_expect_client(dialog, run, folder, "72")
+
+
+def test_package_without_a_version_installs_the_recorded_one(tmp_path, gw, install_root):
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(gw.url("/p.zip")))
+    gw.expect("GET", "/p.zip", reply=Reply(packages.package()))
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        wait_for(dialog, STATUS_INSTALLED)
+        assert (install_root / "app" / "70" / "index.html").exists()
+        press_and_expect_client(dialog, run, folder, "70")
+
+
+LARGE = packages.large_package()
+
+
+@pytest.mark.parametrize("broken", [
+    Reply(LARGE, reset_after=len(LARGE) // 2),
+    Reply(LARGE[:len(LARGE) // 2], content_length=len(LARGE)),
+], ids=["reset-mid-body", "short-body"])
+def test_broken_download_offers_a_retry_that_runs_a_second_full_pass(tmp_path, gw, install_root, broken):
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY,
+              reply=answer(gw.url("/packages/71.zip"), "71"), times=2)
+    gw.expect("GET", "/packages/71.zip", reply=broken)
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        wait_for(dialog, STATUS_UPDATE_FAILED)
+        assert dialog.button() == launcher.CAPTION_RETRY
+        assert not (install_root / "app" / "71").exists()
+        assert not (install_root / "jsver.txt").exists()
+
+        gw.expect("GET", "/packages/71.zip", reply=Reply(LARGE))
+        dialog.click(launcher.ACTION)
+        wait_for(dialog, STATUS_INSTALLED)
+        press_and_expect_client(dialog, run, folder, "71")
+
+
+def test_refused_package_server_offers_a_retry(tmp_path, gw):
+    from gateway import closed_port
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY,
+              reply=answer(f"https://localhost:{closed_port()}/p.zip", "71"))
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        wait_for(dialog, STATUS_UPDATE_FAILED)
+        assert dialog.button() == launcher.CAPTION_RETRY
+
+
+def test_package_that_is_no_archive_is_final(tmp_path, gw, install_root):
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(gw.url("/p.zip"), "71"))
+    gw.expect("GET", "/p.zip", reply=Reply(b"<html>404</html>" * 100))
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        wait_for(dialog, launcher.STATUS_UNPACK_FAILED)
+        assert dialog.button() == launcher.CAPTION_OK
+        assert not (install_root / "app" / "71").exists()
+        press_and_expect_nothing(dialog, run, folder)
+
+
+def test_download_without_content_length_completes(tmp_path, gw, install_root):
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(gw.url("/p.zip"), "71"))
+    gw.expect("GET", "/p.zip", reply=Reply(packages.package(), content_length=None))
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        wait_for(dialog, STATUS_INSTALLED)
+        assert (install_root / "app" / "71" / "js" / "app.js").exists()
+
+
+def test_slow_download_shows_a_rising_percentage(tmp_path, gw):
+    body = LARGE
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(gw.url("/p.zip"), "71"))
+    gw.expect("GET", "/p.zip", reply=Reply(body, drip=(20000, 0.05)))
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        seen = set()
+        end = time.monotonic() + launcher.WAIT_SECONDS
+        while time.monotonic() < end:
+            status = dialog.status()
+            if status.startswith("正在下载更新吧("):
+                seen.add(status)
+            if status == STATUS_INSTALLED:
+                break
+        launcher.screenshot("network-install-downloading")
+        assert dialog.status() == STATUS_INSTALLED
+        percents = sorted(int(s[len("正在下载更新吧("):s.index("%")]) for s in seen)
+        assert len(percents) >= 3 and all(0 < p <= 100 for p in percents), percents
+
+
+def test_hostile_names_in_the_package_write_nothing_outside(tmp_path, gw, install_root):
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(gw.url("/p.zip"), "71"))
+    gw.expect("GET", "/p.zip", reply=Reply(packages.hostile_package()))
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        wait_for(dialog, STATUS_INSTALLED)
+    app = install_root / "app" / "71"
+    assert (app / "js" / "app.js").read_bytes() == b"still here"
+    everywhere = [p for p in install_root.parent.rglob("escaped-*")]
+    everywhere += [p for p in launcher.winerig.BUILD.joinpath("wineprefix", "drive_c").glob("escaped-*")]
+    assert everywhere == []
+    assert not (app / "CON").exists()
