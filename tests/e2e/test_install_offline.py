@@ -1,0 +1,83 @@
+"""The install from res.dat beside the launcher: no network, the shipped version
+recorded in the install root, and the client started as soon as it is in place."""
+import pytest
+
+import launcher
+import packages
+from conftest_http import gateway_factory, trusted_ca  # noqa: F401
+
+
+@pytest.fixture(autouse=True)
+def install_root():
+    launcher.clean_install_root()
+    yield launcher.install_root()
+    launcher.clean_install_root()
+
+
+@pytest.fixture(autouse=True)
+def no_network(gateway_factory):  # noqa: F811
+    """The compiled-in gateway listens and expects nothing: any request fails the test."""
+    return gateway_factory(port=47443)
+
+
+def shipped(tmp_path, record=None, archive=None):
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    (folder / "res.dat").write_bytes(packages.app_zip() if archive is None else archive)
+    if record is not None:
+        (folder / "jsver.txt").write_bytes(record)
+    return folder
+
+
+def client_start(folder, ver):
+    return (f'"{launcher.winerig.winpath(folder)}\\erp.exe" '
+            f'"{launcher.install_root_windows()}\\app\\{ver}"')
+
+
+def started(folder):
+    launcher.eventually(lambda: len(launcher.launches(folder)), 1)
+    return [s["command_line"] for s in launcher.launches(folder)]
+
+
+def test_shipped_archive_installs_its_version_and_starts_the_client_at_once(tmp_path, install_root):
+    folder = shipped(tmp_path, record=b'{"platform":"8","type":"9","ver":"5"}')
+    with launcher.RunningLauncher(folder) as run:
+        assert run.wait() == 1
+    assert started(folder) == [client_start(folder, "5")]
+    for name, data in packages.SAMPLE_APP.items():
+        assert (install_root / "app" / "5" / name).read_bytes() == data
+    assert not (install_root / "app" / "temp5").exists()
+    assert (install_root / "jsver.txt").read_bytes() == b'{"platform":"8","type":"9","ver":"5"}\r\n'
+
+    # The next start finds the record and starts the client without a window.
+    (folder / "launches.jsonl").unlink()
+    code, _, windows = launcher.launch_and_watch(folder)
+    assert (code, windows) == (1, [])
+    assert started(folder) == [client_start(folder, "5")]
+
+
+@pytest.mark.parametrize("record", [None, b'{"ver":"..\\\\x"}', b"not json"],
+                         ids=["missing", "unsafe-version", "unparsable"])
+def test_archive_without_a_usable_record_installs_version_70(tmp_path, install_root, record):
+    folder = shipped(tmp_path, record=record)
+    with launcher.RunningLauncher(folder) as run:
+        assert run.wait() == 1
+    assert started(folder) == [client_start(folder, "70")]
+    assert (install_root / "app" / "70" / "index.html").exists()
+    assert (install_root / "jsver.txt").read_bytes() == b'{"platform":"2","type":"1","ver":"70"}\r\n'
+
+
+def test_broken_archive_shows_the_unpack_failure_box_and_leaves_nothing_installed(tmp_path, install_root):
+    folder = shipped(tmp_path, record=b'{"ver":"5"}', archive=b"PK\x03\x04 but nothing more")
+    with launcher.RunningLauncher(folder) as run:
+        dialog = launcher.Dialog().wait()
+        launcher.Dialog(launcher.UNPACK_FAILED_BOX).wait()
+        assert launcher.probe("text", launcher.UNPACK_FAILED_BOX, 0xFFFF) == "解压失败"
+        launcher.probe("close", launcher.UNPACK_FAILED_BOX)
+        assert launcher.probe_status("gone", launcher.UNPACK_FAILED_BOX, 5000) == 0
+        assert dialog.status() == launcher.STATUS_UNPACK_FAILED
+        assert run.running()
+        dialog.click(launcher.CANCEL)
+        assert run.wait() == 0
+    assert launcher.launches(folder) == []
+    assert not (install_root / "app" / "5").exists()
+    assert not (install_root / "jsver.txt").exists()
