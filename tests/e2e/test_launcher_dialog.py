@@ -1,14 +1,18 @@
 """The update dialog and its button, driven through the UI probe like a user.
 
 Without a record the launcher installs: from res.dat beside it, or from the network.
-Nothing answers at the built-in gateway here, so the network road ends each pass in
-the retryable network error; a res.dat that is not an archive ends the local road in
-the unpack failure and its message box.
+Nothing listens on the built-in gateway's port here, so the network road ends each
+pass in the retryable network error; a res.dat that is not an archive ends the local
+road in the unpack failure and its message box.
 """
+import socket
+
 import pytest
 
 import launcher
 from launcher import Dialog
+
+GATEWAY_PORT = 47443  # the port of the gateway built into the test build
 
 
 @pytest.fixture(autouse=True)
@@ -16,6 +20,14 @@ def install_root():
     launcher.clean_install_root()
     yield launcher.install_root()
     launcher.clean_install_root()
+
+
+@pytest.fixture(autouse=True)
+def closed_gateway():
+    """Nothing may listen on the gateway's port: every connection must be refused."""
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        if probe.connect_ex(("127.0.0.1", GATEWAY_PORT)) == 0:
+            pytest.fail(f"something listens on port {GATEWAY_PORT}: is another test run's gateway up?")
 
 
 def network_road(tmp_path):
