@@ -287,3 +287,27 @@ def test_hostile_names_in_the_package_write_nothing_outside(tmp_path, gw, instal
     everywhere += [p for p in launcher.winerig.BUILD.joinpath("wineprefix", "drive_c").glob("escaped-*")]
     assert everywhere == []
     assert not (app / "CON").exists()
+
+
+def test_button_does_nothing_while_the_worker_asks_and_downloads(tmp_path, gw, install_root):
+    # A slow answer and a slow download hold the worker in both steps for a while.
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY,
+              reply=answer(gw.url("/p.zip"), "71", drip=(8, 0.25)))
+    gw.expect("GET", "/p.zip", reply=Reply(LARGE, drip=(20000, 0.1)))
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        assert launcher.eventually(lambda: len(gw.requests), 1) == 1
+        assert dialog.status() == launcher.STATUS_CHECKING
+        assert dialog.button() == launcher.CAPTION_OK
+        dialog.click(launcher.ACTION)
+
+        status = launcher.eventually(lambda: dialog.status().startswith("正在下载更新吧("), True)
+        assert status is True
+        dialog.click(launcher.ACTION)
+
+        wait_for(dialog, STATUS_INSTALLED)
+        # Neither press started a second worker: one query, one download, no client yet.
+        assert [r.method for r in gw.requests] == ["POST", "GET"]
+        assert launcher.launches(folder) == []
+        press_and_expect_client(dialog, run, folder, "71")
