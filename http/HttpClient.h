@@ -113,7 +113,10 @@ public:
         m_szProxyPassword = std::move(password);
     }
 
-    LPCSTR GetBoundary() const noexcept { return m_szBoundary.get(); }
+    // The multipart/form-data boundary of this client (the fixed fallback when no GUID
+    // could be had) and its content type (null then). This client sends form POSTs
+    // and GETs only; no multipart upload is ever started.
+    LPCSTR GetBoundary() const noexcept { return m_szBoundary ? m_szBoundary.get() : kFallbackMultipartBoundary; }
     LPCSTR GetUploadContType() const noexcept { return m_szUploadContType.get(); }
 
     // Progress of the active POST; IsActive() tells whether one runs.

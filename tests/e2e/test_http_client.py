@@ -151,6 +151,21 @@ def test_a_connection_reset_mid_body_never_passes_for_a_whole_body(gateway_facto
         assert len(result.body) < len(body)
 
 
+@pytest.mark.parametrize("tls", [True, False], ids=["https", "http"])
+def test_a_connection_closed_before_any_answer_gives_no_content(gateway_factory, tls):
+    # Windows fails the send (ERROR_HTTP_INVALID_SERVER_RESPONSE); wine hands back an
+    # empty response without Content-Length. Either way no byte of content appears.
+    server = gateway_factory(tls=tls)
+    server.expect("GET", "/pack", reply=Reply(body=b"never sent", close_after=0))
+
+    result = run_probe("get", server.url("/pack"))
+
+    if result.error:
+        assert result.error[:2] == (406, 12152), result.output
+    else:
+        assert (result.fields["content-length"], result.body) == ("none", b"")
+
+
 def test_a_slowly_dripping_answer_is_read_whole(gateway_factory):
     server = gateway_factory()
     body = b'{"code":0}' * 5
