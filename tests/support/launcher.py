@@ -193,8 +193,6 @@ class RunningLauncher:
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait()
-        self.process.stdout.close()
-        self.process.stderr.close()
 
 
 @contextlib.contextmanager
@@ -218,8 +216,6 @@ def debug_output(folder):
         except subprocess.TimeoutExpired:
             listener.kill()
             listener.wait()
-        listener.stdout.close()
-        listener.stderr.close()
 
 
 class DebugRecords:

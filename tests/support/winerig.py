@@ -39,9 +39,14 @@ def run(args, cwd=None, timeout=60, env=None, **kwargs):
 
 
 def start(args, cwd=None, env=None, **kwargs):
-    """Starts a Windows program without waiting; the caller owns the Popen."""
-    return subprocess.Popen([str(WINE_RUN), *map(str, args)], cwd=cwd, env=env,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+    """Starts a Windows program without waiting; the caller owns the Popen.
+
+    Its output goes nowhere unless the caller says otherwise: a pipe that nobody
+    drains stops the program once it is full (the launcher prints a line for every
+    archive entry it extracts), and wine's services would inherit it."""
+    kwargs.setdefault("stdout", subprocess.DEVNULL)
+    kwargs.setdefault("stderr", subprocess.DEVNULL)
+    return subprocess.Popen([str(WINE_RUN), *map(str, args)], cwd=cwd, env=env, **kwargs)
 
 
 def local_appdata():
