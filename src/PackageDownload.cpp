@@ -24,6 +24,30 @@ int downloadPercent(std::uint64_t received, std::uint64_t total)
 
 } // namespace
 
+void UpdateTool::fetchPackage()
+{
+    HttpClient client;
+    const std::unique_ptr<HttpResponse> response = client.SendGet(packageUrl.c_str(), kLauncherRequestFlags);
+    DWORD contentLength = 0;
+    response->GetContentLength(contentLength);
+
+    makeFolders(downloadDir);
+    std::ofstream file(downloadFile, std::ios::binary | std::ios::trunc);
+    auto buffer = std::make_unique<char[]>(kReadBufferSize);
+    DWORD received = 0;
+    while (DWORD got = response->ReadContent(reinterpret_cast<BYTE*>(buffer.get()), kReadSize)) {
+        file.write(buffer.get(), got);
+        received += got;
+        if (contentLength != 0)
+            reportProgress(ProgressPhase::Download, downloadPercent(received, contentLength));
+    }
+    file.close();
+    // WinINet reports a connection that ends early as a clean end of the body; an
+    // archive cut short is a failed download, not a package to unpack.
+    if (received < contentLength)
+        throw std::runtime_error("package body shorter than its Content-Length");
+}
+
 void UpdateTool::downloadPackage()
 {
     // After a failed query busy is already clear, and clearing it again here could
@@ -35,29 +59,8 @@ void UpdateTool::downloadPackage()
         return;
     }
 
-    HttpClient client;
-    std::unique_ptr<HttpResponse> response;
     try {
-        response = client.SendGet(packageUrl.c_str(), kLauncherRequestFlags);
-        DWORD contentLength = 0;
-        response->GetContentLength(contentLength);
-
-        makeFolders(downloadDir);
-        std::ofstream file(downloadFile, std::ios::binary | std::ios::trunc);
-        auto buffer = std::make_unique<char[]>(kReadBufferSize);
-        DWORD received = 0;
-        while (DWORD got = response->ReadContent(reinterpret_cast<BYTE*>(buffer.get()), kReadSize)) {
-            file.write(buffer.get(), got);
-            received += got;
-            if (contentLength != 0)
-                reportProgress(ProgressPhase::Download, downloadPercent(received, contentLength));
-        }
-        file.close();
-        // WinINet reports a connection that ends early as a clean end of the body; an
-        // archive cut short is a failed download, not a package to unpack.
-        if (received < contentLength)
-            throw std::runtime_error("package body shorter than its Content-Length");
-
+        fetchPackage();
         DebugLog& log = DebugLog::instance();
         log.write("%s\n", downloadFile.c_str());
         log.write("%s\n", downloadDir.c_str());
@@ -73,7 +76,6 @@ void UpdateTool::downloadPackage()
         setButtonCaption(Texts::kButtonRetry);
         failed = 1;
     }
-    response.reset();
     busy = 0;
 }
 

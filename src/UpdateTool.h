@@ -47,6 +47,10 @@ public:
     // the flags.
     void queryVersion();
     void downloadPackage();
+    // Downloads packageUrl into downloadFile with progress; the request and its
+    // handles are gone when it returns. Throws std::exception on any failure,
+    // including a body shorter than its Content-Length.
+    void fetchPackage();
     // Unpacks `archivePath` into `destinationFolder`; 0 when the archive was opened and
     // walked, -1 when it could not be opened or the folder entered.
     int unzipFiles(const std::string& archivePath, const std::string& destinationFolder);

@@ -22,11 +22,7 @@ STATUS_UPDATE_FAILED = "更新失败！"
 STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
 
 
-@pytest.fixture(autouse=True)
-def install_root():
-    launcher.clean_install_root()
-    yield launcher.install_root()
-    launcher.clean_install_root()
+pytestmark = pytest.mark.usefixtures("install_root")
 
 
 @pytest.fixture

@@ -7,11 +7,7 @@ import packages
 from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 
 
-@pytest.fixture(autouse=True)
-def install_root():
-    launcher.clean_install_root()
-    yield launcher.install_root()
-    launcher.clean_install_root()
+pytestmark = pytest.mark.usefixtures("install_root")
 
 
 @pytest.fixture(autouse=True)

@@ -6,11 +6,7 @@ import launcher
 import winerig
 
 
-@pytest.fixture(autouse=True)
-def install_root():
-    launcher.clean_install_root()
-    yield launcher.install_root()
-    launcher.clean_install_root()
+pytestmark = pytest.mark.usefixtures("install_root")
 
 
 def expected_command_line(folder, argument):

@@ -15,11 +15,7 @@ from launcher import Dialog
 GATEWAY_PORT = 47443  # the port of the gateway built into the test build
 
 
-@pytest.fixture(autouse=True)
-def install_root():
-    launcher.clean_install_root()
-    yield launcher.install_root()
-    launcher.clean_install_root()
+pytestmark = pytest.mark.usefixtures("install_root")
 
 
 @pytest.fixture(autouse=True)

@@ -1,0 +1,178 @@
+"""bench/install: the launcher's install steps against native tools, measured in one run.
+
+Package: about 60 MB in 3,000 files, like a packaged web app: many small text files
+(scripts, styles, pages) and some large binaries (media, fonts), made from a fixed seed.
+"""
+import json
+import os
+import pathlib
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+REPO = pathlib.Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(REPO / "tests" / "support"))
+
+import gateway  # noqa: E402
+import launcher  # noqa: E402
+import testca  # noqa: E402
+import winerig  # noqa: E402
+
+PORT = 47443
+WORDS = ("function var return const let this new if else for while true false null "
+         "window document element style color margin padding render update state").split()
+
+
+def make_app(folder, seed=7):
+    rng = random.Random(seed)
+    total = 0
+    for i in range(2_900):
+        path = folder / f"src/module{i // 100:02d}/file{i:04d}.{rng.choice(['js', 'css', 'html', 'json'])}"
+        path.parent.mkdir(parents=True, exist_ok=True)
+        text = " ".join(rng.choice(WORDS) for _ in range(rng.randint(300, 1_300))).encode()
+        path.write_bytes(text)
+        total += len(text)
+    for i in range(100):
+        path = folder / f"media/asset{i:03d}.bin"
+        path.parent.mkdir(parents=True, exist_ok=True)
+        data = rng.randbytes(440_000)
+        path.write_bytes(data)
+        total += len(data)
+    return total
+
+
+def zip_folder(folder, archive_path, method):
+    with zipfile.ZipFile(archive_path, "w", method) as archive:
+        for path in sorted(folder.rglob("*")):
+            if path.is_file():
+                archive.write(path, path.relative_to(folder).as_posix())
+
+
+def timed(command, **kwargs):
+    start = time.perf_counter()
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, **kwargs)
+    return time.perf_counter() - start
+
+
+def vm_hwm_kib(pid):
+    try:
+        for line in pathlib.Path(f"/proc/{pid}/status").read_text().splitlines():
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
+def launcher_install(server, url, work):
+    """The real launcher on an empty install root; its peak resident memory (the wine
+    process hosting it, wine included) and the time to the finished dialog."""
+    launcher.clean_install_root()
+    server.expect("POST", "/gateway.php",
+                  reply=gateway.Reply.json({"code": 0, "result": {"url": url, "version": "71"}}))
+    folder = launcher.make_launcher_folder(work, "launcher")
+    start = time.perf_counter()
+    with launcher.RunningLauncher(folder) as run:
+        dialog = launcher.Dialog().wait()
+        peak = 0
+        status = ""
+        while time.perf_counter() - start < 600:
+            peak = max(peak, vm_hwm_kib(run.process.pid))
+            status = dialog.status()
+            if status == "更新文件完成，点击确定重新启动！":
+                break
+            if status in ("更新失败！", "解压文件失败", "应用新文件失败！", "检查更新失败！请检查网络畅通！",
+                          "检查更新失败！请检查服务器！"):
+                raise SystemExit(f"the launcher's install failed: {status}")
+            time.sleep(0.2)
+        else:
+            raise SystemExit(f"the launcher's install did not finish; last status {status}")
+        elapsed = time.perf_counter() - start
+        peak = max(peak, vm_hwm_kib(run.process.pid))
+        dialog.click(launcher.CANCEL)
+        run.wait()
+    launcher.clean_install_root()
+    return elapsed, peak
+
+
+def baseline_wine_process(work):
+    """Peak resident memory of the stub runtime, a program that does next to nothing:
+    what wine itself costs any process."""
+    folder = work / "stub"
+    folder.mkdir()
+    shutil.copy(winerig.BIN / "erp.exe", folder / "erp.exe")
+    (folder / "stub-sleep").touch()
+    process = winerig.start([folder / "erp.exe"])
+    try:
+        launcher.eventually(lambda: (folder / "launches.jsonl").exists(), True)
+        time.sleep(0.5)
+        return vm_hwm_kib(process.pid)
+    finally:
+        process.kill()
+        process.wait()
+
+
+def main():
+    certs = testca.ensure()
+    testca.import_into_prefix(certs)
+    work = pathlib.Path(tempfile.mkdtemp(prefix="zorvik-bench-"))
+    server = gateway.Gateway(tls=True, certfile=certs.server_cert, keyfile=certs.server_key, port=PORT)
+    try:
+        app = work / "app"
+        size = make_app(app)
+        zip_folder(app, work / "package.nw", zipfile.ZIP_DEFLATED)
+        outer_folder = work / "outer"
+        outer_folder.mkdir()
+        shutil.copy(work / "package.nw", outer_folder / "package.nw")
+        zip_folder(outer_folder, work / "pack.zip", zipfile.ZIP_STORED)
+        package = (work / "pack.zip").read_bytes()
+        print(f"package: {size / 1e6:.1f} MB in 3000 files; download {len(package) / 1e6:.1f} MB", flush=True)
+
+        server.start()
+        url = server.url("/pack.zip")
+        server.expect("GET", "/pack.zip", reply=gateway.Reply(package), times=3)
+
+        print("timing curl, the launcher's steps, unzip and rm ...", flush=True)
+        curl = timed(["curl", "-sS", "--cacert", str(certs.ca), "-o", str(work / "curl.zip"), url])
+        bench_dir = work / "bench"
+        bench_dir.mkdir()
+        out = winerig.run([winerig.BIN / "install_bench.exe", url, winerig.winpath(bench_dir)], timeout=900)
+        if out.returncode != 0:
+            raise SystemExit(f"install_bench failed: {out.stderr.decode(errors='replace')}")
+        ours = json.loads(out.stdout.decode().strip().splitlines()[-1])
+
+        native_outer = timed(["unzip", "-o", "-q", str(work / "pack.zip"), "-d", str(work / "u-outer")])
+        native_inner = timed(["unzip", "-o", "-q", str(work / "u-outer" / "package.nw"), "-d", str(work / "u-inner")])
+        native_delete = timed(["rm", "-rf", str(work / "u-inner")])
+
+        print("installing through the launcher's dialog ...", flush=True)
+        total, peak = launcher_install(server, url, work)
+        baseline = baseline_wine_process(work)
+        server.stop()
+        problems = server.problems()
+        if problems:
+            raise SystemExit("gateway: " + "; ".join(problems))
+
+        rows = [
+            ("download (loopback https)", ours["download"], "curl", curl),
+            ("extract downloaded archive", ours["extract_outer"], "unzip -o", native_outer),
+            ("extract package.nw", ours["extract_inner"], "unzip -o", native_inner),
+            ("delete old folder", ours["delete"], "rm -rf", native_delete),
+        ]
+        print(f"{'step':28} {'launcher s':>10} {'reference':>10} {'ref s':>8} {'ratio':>7}")
+        for name, mine, reference, theirs in rows:
+            print(f"{name:28} {mine:10.2f} {reference:>10} {theirs:8.2f} {mine / theirs:7.2f}")
+        print(f"whole install through the dialog: {total:.1f} s")
+        print(f"launcher peak working set (VmHWM of its wine process): {peak / 1024:.1f} MiB; "
+              f"an idle wine process: {baseline / 1024:.1f} MiB; launcher's own share ~{(peak - baseline) / 1024:.1f} MiB")
+    finally:
+        server.stop()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
