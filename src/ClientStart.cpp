@@ -54,8 +54,10 @@ int startProcess(const std::string& exePath, const std::string& commandLine)
     if (!CreateProcessA(exePath.c_str(), writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
                         nullptr, nullptr, &startup, &created))
         return -1;
-    // The client runs on its own: we never wait for it.
+    // The client runs on its own: we never wait for it. Thread first, then process.
     UniqueHandle thread(created.hThread);
     UniqueHandle process(created.hProcess);
+    thread.reset();
+    process.reset();
     return 0;
 }
