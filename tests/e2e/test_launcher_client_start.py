@@ -54,31 +54,17 @@ def test_without_a_runtime_the_launcher_ends_with_0_and_shows_nothing(tmp_path):
     assert not any(tmp_path.rglob("launches.jsonl"))
 
 
-def test_client_start_logs_the_command_line_and_the_start(tmp_path):
-    folder = launcher.make_launcher_folder(tmp_path, "客户 端")
+@pytest.mark.parametrize("runtime, exit_code, last_line", [
+    (True, 1, launcher.LOG_CLIENT_STARTED),
+    (False, 0, launcher.LOG_START_FAILED),
+], ids=["started", "runtime-missing"])
+def test_client_start_logs_the_command_line_and_its_outcome(tmp_path, runtime, exit_code, last_line):
+    folder = launcher.make_launcher_folder(tmp_path, "客户 端", runtime=runtime)
     launcher.write_record(ver="70")
 
     with launcher.debug_output(tmp_path) as debug:
         code, pid, _ = launcher.launch_and_watch(folder)
-    assert code == 1
+    assert code == exit_code
 
     command_line = expected_command_line(folder, f"{launcher.install_root_windows()}\\app\\70")
-    assert debug.messages(pid)[-2:] == [
-        b"\n" + command_line.encode("gbk") + b"\n",
-        launcher.LOG_CLIENT_STARTED,
-    ]
-
-
-def test_failed_client_start_logs_the_command_line_and_the_failure(tmp_path):
-    folder = launcher.make_launcher_folder(tmp_path, runtime=False)
-    launcher.write_record(ver="70")
-
-    with launcher.debug_output(tmp_path) as debug:
-        code, pid, _ = launcher.launch_and_watch(folder)
-    assert code == 0
-
-    command_line = expected_command_line(folder, f"{launcher.install_root_windows()}\\app\\70")
-    assert debug.messages(pid)[-2:] == [
-        b"\n" + command_line.encode("gbk") + b"\n",
-        launcher.LOG_START_FAILED,
-    ]
+    assert debug.messages(pid)[-2:] == [b"\n" + command_line.encode("gbk") + b"\n", last_line]
