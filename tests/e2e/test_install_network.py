@@ -8,11 +8,11 @@ import pytest
 
 import launcher
 import packages
+import winerig
 from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from gateway import Reply
 
-# The win64 build's compiled-in gateway: https://localhost:47443/gateway.php
-GATEWAY_PORT = 47443
+GATEWAY_PORT = winerig.GATEWAY_PORT  # the gateway compiled into the build
 DEFAULT_QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
 
 STATUS_SERVER_ERROR = "检查更新失败！请检查服务器！"

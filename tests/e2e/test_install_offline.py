@@ -4,6 +4,7 @@ import pytest
 
 import launcher
 import packages
+import winerig
 from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 
 
@@ -13,7 +14,7 @@ pytestmark = pytest.mark.usefixtures("install_root")
 @pytest.fixture(autouse=True)
 def no_network(gateway_factory):  # noqa: F811
     """The compiled-in gateway listens and expects nothing: any request fails the test."""
-    return gateway_factory(port=47443)
+    return gateway_factory(port=winerig.GATEWAY_PORT)
 
 
 def shipped(tmp_path, record=None, archive=None):

@@ -10,9 +10,10 @@ import socket
 import pytest
 
 import launcher
+import winerig
 from launcher import Dialog
 
-GATEWAY_PORT = 47443  # the port of the gateway built into the test build
+GATEWAY_PORT = winerig.GATEWAY_PORT  # the gateway compiled into the build
 
 
 pytestmark = pytest.mark.usefixtures("install_root")

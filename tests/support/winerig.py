@@ -5,12 +5,27 @@ its persistent wineserver and its Xvfb display.
 """
 import os
 import pathlib
+import re
 import subprocess
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 BUILD = pathlib.Path(os.environ.get("ZORVIK_BUILD", REPO / "build" / "win64")).resolve()
 BIN = BUILD / "bin"
 WINE_RUN = BUILD / "wine-run"
+
+
+def _gateway_port():
+    """The port of the gateway URL compiled into this build (a build of its own may
+    move it, so that two builds' tests can run side by side)."""
+    try:
+        cache = (BUILD / "CMakeCache.txt").read_text(errors="replace")
+    except OSError:
+        return 47443
+    found = re.search(r"^ZORVIK_GATEWAY_URL:\w+=\w+://[^:/]+:(\d+)/", cache, re.M)
+    return int(found.group(1)) if found else 47443
+
+
+GATEWAY_PORT = _gateway_port()
 
 
 def winpath(path):
