@@ -136,6 +136,7 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
     // instead of in a flush at close that nobody checks.
     std::setvbuf(output.get(), nullptr, _IONBF, 0);
     int copyStatus = UNZ_OK;
+    ZPOS64_T copied = 0;
     for (;;) {
         const int read = unzReadCurrentFile(archive, buffer.get(), kCopyBufferSize);
         if (read < 0) {
@@ -143,13 +144,23 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
             copyStatus = read;
             break;
         }
-        if (read == 0)
+        if (read == 0) {
+            // NB: the reader checks the CRC only after it has delivered the declared
+            // size. Data that ends early (a deflate stream cut short by damage, stored
+            // data shorter than declared, a size that claims gigabytes) would otherwise
+            // pass as a whole, verified file.
+            if (copied != info.uncompressed_size) {
+                std::printf("error %d with zipfile in unzReadCurrentFile\n", UNZ_BADZIPFILE);
+                copyStatus = UNZ_BADZIPFILE;
+            }
             break;
+        }
         if (std::fwrite(buffer.get(), static_cast<std::size_t>(read), 1, output.get()) != 1) {
             std::printf("error in writing extracted file\n");
             copyStatus = UNZ_ERRNO;
             break;
         }
+        copied += static_cast<ZPOS64_T>(read);
     }
     output.reset();
 

@@ -17,7 +17,9 @@ enum class EntryOutcome {
 // relative name, creating missing folders and overwriting an existing file without
 // asking; a file takes the entry's time as its creation and last-write time.
 // Returns 0 or the reader's negative status (-1 for a write failure, -104 when memory
-// runs out, -105 for a CRC mismatch, which comes after the file was written in full).
+// runs out, -105 for a CRC mismatch, which comes after the file was written in full,
+// -103 when the data ends before the size the entry declares: what came is written,
+// but it is not the whole file and its CRC could not be checked).
 // Refuses, with a message and 0, a name longer than 255 bytes (never read beyond
 // its 256-byte buffer) and a name that would leave the current directory (see
 // isSafeRelativePath): nothing is written for such an entry.

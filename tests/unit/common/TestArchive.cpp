@@ -30,6 +30,7 @@ std::string zipBytes(const std::vector<TestEntry>& entries)
             crc32(0, reinterpret_cast<const Bytef*>(entry.data.data()),
                   static_cast<uInt>(entry.data.size()))));
         const auto size = static_cast<std::uint32_t>(entry.data.size());
+        const std::uint32_t declared = entry.uncompressedSize.value_or(size);
         const auto nameSize = static_cast<std::uint32_t>(entry.name.size());
         const auto offset = static_cast<std::uint32_t>(out.size());
 
@@ -41,7 +42,7 @@ std::string zipBytes(const std::vector<TestEntry>& entries)
         put16(out, kEntryDosDate);
         put32(out, crc);
         put32(out, size);
-        put32(out, size);
+        put32(out, declared);
         put16(out, nameSize);
         put16(out, 0);
         out += entry.name;
@@ -56,7 +57,7 @@ std::string zipBytes(const std::vector<TestEntry>& entries)
         put16(directory, kEntryDosDate);
         put32(directory, crc);
         put32(directory, size);
-        put32(directory, size);
+        put32(directory, declared);
         put16(directory, nameSize);
         put16(directory, 0); // extra
         put16(directory, 0); // comment

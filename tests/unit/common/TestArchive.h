@@ -1,7 +1,8 @@
 #pragma once
 
 // Zip archives written byte for byte by the tests: stored entries with any name
-// bytes (hostile, over-long, GBK) and, on request, a CRC that does not match.
+// bytes (hostile, over-long, GBK) and, on request, a CRC or an uncompressed size that
+// does not match the data.
 
 #include "common/ArchiveWalk.h"
 
@@ -13,14 +14,18 @@
 
 struct TestEntry {
     TestEntry(std::string entryName, std::string entryData = {},
-              std::optional<std::uint32_t> storedCrc = std::nullopt)
-        : name(std::move(entryName)), data(std::move(entryData)), crc(storedCrc)
+              std::optional<std::uint32_t> storedCrc = std::nullopt,
+              std::optional<std::uint32_t> declaredSize = std::nullopt)
+        : name(std::move(entryName)), data(std::move(entryData)), crc(storedCrc),
+          uncompressedSize(declaredSize)
     {
     }
 
     std::string name; // stored as given; a trailing separator makes a folder entry
     std::string data;
     std::optional<std::uint32_t> crc; // the data's CRC-32 unless set
+    // The uncompressed size both headers declare; the data's own size unless set.
+    std::optional<std::uint32_t> uncompressedSize;
 };
 
 // 2021-06-15 13:45:30, the local time every test entry carries.

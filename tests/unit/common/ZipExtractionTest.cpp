@@ -145,6 +145,34 @@ TEST_F(ZipEntryExtraction, CrcMismatchWritesTheDataThenStopsTheWalk)
     EXPECT_FALSE(outcome.complete());
 }
 
+// The reader compares the CRC only once it has delivered the declared size, so data
+// that ends early would otherwise pass unchecked as a whole file.
+TEST_F(ZipEntryExtraction, DataShorterThanItsDeclaredSizeFailsAndStopsTheWalk)
+{
+    for (std::uint32_t declared : {4u, 1000u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(declared);
+        const WalkOutcome outcome = extract(
+            {{"first.txt", "1"}, {"short.bin", "abc", std::nullopt, declared}, {"after.txt", "never"}});
+
+        EXPECT_EQ(output, " extracting: first.txt\n extracting: short.bin\n"
+                          "error -103 with zipfile in unzReadCurrentFile\n");
+        EXPECT_FALSE(fileExists(dest + L"\\after.txt"));
+        EXPECT_EQ(outcome.stopStatus, UNZ_BADZIPFILE);
+        EXPECT_EQ(outcome.extracted, 1u);
+        DeleteFileW((dest + L"\\first.txt").c_str());
+    }
+}
+
+TEST_F(ZipEntryExtraction, DataLongerThanItsDeclaredSizeFailsItsCrc)
+{
+    const WalkOutcome outcome =
+        extract({{"long.bin", "abcdef", std::nullopt, 2u}, {"after.txt", "never"}});
+
+    EXPECT_EQ(output, " extracting: long.bin\nerror -105 with zipfile in unzCloseCurrentFile\n");
+    EXPECT_EQ(readFile(dest + L"\\long.bin"), "ab");
+    EXPECT_EQ(outcome.stopStatus, UNZ_CRCERROR);
+}
+
 TEST_F(ZipEntryExtraction, OutputFileThatCannotBeCreatedIsSkippedAndTheWalkGoesOn)
 {
     writeFile(dest + L"\\blocker", "a file where a folder would go");
