@@ -1,9 +1,10 @@
 #include "GatewayAnswer.h"
 
-#include "common/PathSafety.h"
+#include "InstallLayout.h"
 
 #include <json/json.h>
 
+#include <exception>
 #include <stdexcept>
 
 namespace {
@@ -27,14 +28,25 @@ std::string versionText(const Json::Value& value)
     }
 }
 
+// JsonCpp's reader throws instead of failing when nesting passes its depth limit; an
+// answer too deep to read is as unreadable as one that is not JSON.
+bool parseJson(const char* text, Json::Value& root)
+{
+    try {
+        Json::Reader reader(Json::Features::all());
+        return reader.parse(text, root, false);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 } // namespace
 
 GatewayAnswer readGatewayAnswer(const char* text, const std::string& currentVer, std::string& url,
                                 std::string& ver)
 {
     Json::Value root;
-    Json::Reader reader(Json::Features::all());
-    if (!reader.parse(text, root, false) || !root.isObject())
+    if (!parseJson(text, root) || !root.isObject())
         return GatewayAnswer::ServerError;
 
     const Json::Value code = root.get("code", "");
@@ -57,7 +69,7 @@ GatewayAnswer readGatewayAnswer(const char* text, const std::string& currentVer,
 
     const std::string newVer = versionText(members.get("version", currentVer));
     // The version names the folder that deployment deletes and replaces.
-    if (!isSafeFolderName(newVer))
+    if (!isVersionFolderName(newVer))
         return GatewayAnswer::ServerError;
     ver = newVer;
     url = urlValue.asString();

@@ -1,6 +1,7 @@
 #include "InstallLayout.h"
 
 #include "DebugLog.h"
+#include "common/PathSafety.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -46,6 +47,16 @@ int makeFolders(const std::string& path)
         buffer[i] = separator;
     }
     return 0;
+}
+
+bool isVersionFolderName(const std::string& ver)
+{
+    if (!isSafeFolderName(ver))
+        return false;
+    // Strict conversion fails exactly where the file system's lenient one would drop
+    // or replace bytes, and so name another folder than the bytes checked above.
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ver.data(), static_cast<int>(ver.size()), nullptr,
+                               0) > 0;
 }
 
 std::string localAppDataFolder()

@@ -10,6 +10,13 @@
 // folder name, so such a path creates nothing).
 int makeFolders(const std::string& path);
 
+// True when `ver`, a version text from outside (the gateway's answer, a record file),
+// can name exactly one folder below the install root's folder app: a safe folder name
+// byte by byte, and one that the file system sees unchanged. Windows converts narrow
+// names from the ANSI code page and drops a lead byte that has no trail byte, so
+// "..<lead>" would name the parent and "CON<lead>" a device; such texts are refused.
+bool isVersionFolderName(const std::string& ver);
+
 // The short (8.3) form of the user's local application-data folder, or "" when the
 // shell cannot give it. Logs the result.
 std::string localAppDataFolder();

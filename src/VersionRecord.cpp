@@ -1,12 +1,13 @@
 #include "VersionRecord.h"
 
 #include "DebugLog.h"
+#include "InstallLayout.h"
 #include "Texts.h"
-#include "common/PathSafety.h"
 
 #include <json/json.h>
 
 #include <cstdio>
+#include <exception>
 #include <memory>
 
 namespace {
@@ -62,6 +63,18 @@ bool memberText(const Json::Value& root, const char* name, const Json::Value& fa
     }
 }
 
+// JsonCpp's reader throws instead of failing when nesting passes its depth limit,
+// which a record spread over many short lines can reach; such a file is unreadable.
+bool parseJson(const std::string& text, Json::Value& root)
+{
+    try {
+        Json::Reader reader(Json::Features::all());
+        return reader.parse(text, root, false);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 } // namespace
 
 VersionRecord::VersionRecord(const std::string& recordPath)
@@ -96,15 +109,14 @@ bool VersionRecord::load(const std::string& recordPath)
     DebugLog::instance().writeText(text.c_str());
 
     Json::Value root;
-    Json::Reader reader(Json::Features::all());
     std::string newPlatform, newType, newVer;
     // "ver" becomes part of a folder that deployment deletes: it must name exactly
     // one folder below app, never a path or a device.
-    const bool valid = readable && reader.parse(text, root, false) && root.isObject() &&
+    const bool valid = readable && parseJson(text, root) && root.isObject() &&
                        memberText(root, "platform", Json::Value(2), newPlatform) &&
                        memberText(root, "type", Json::Value(1), newType) &&
                        memberText(root, "ver", Json::Value(kDefaultVer), newVer) &&
-                       isSafeFolderName(newVer);
+                       isVersionFolderName(newVer);
     if (!valid) {
         setDefaults();
         return false;

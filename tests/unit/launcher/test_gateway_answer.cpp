@@ -55,6 +55,8 @@ TEST(GatewayAnswer, EveryAnswerShapeMapsToItsOutcome)
         {R"({"code":0,"result":{"url":"u","version":"CON"}})", GatewayAnswer::ServerError, "unset", "70"},
         {R"({"code":0,"result":{"url":"u","version":""}})", GatewayAnswer::ServerError, "unset", "70"},
         {R"({"code":0,"result":{"url":"u","version":null}})", GatewayAnswer::ServerError, "unset", "70"},
+        // The file system would drop the lone lead byte and see "..".
+        {"{\"code\":0,\"result\":{\"url\":\"u\",\"version\":\"..\x81\"}}", GatewayAnswer::ServerError, "unset", "70"},
     };
     for (const auto& c : cases) {
         const Read got = read(c.text);
@@ -81,4 +83,24 @@ TEST(GatewayAnswer, BooleanVersionBecomesItsText)
     EXPECT_EQ(readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":true}})", "70", url, ver),
               GatewayAnswer::Package);
     EXPECT_EQ(ver, "true");
+}
+
+TEST(GatewayAnswer, NestingBeyondTheParsersDepthLimitIsAnUnreadableAnswer)
+{
+    // JsonCpp's reader throws at its depth limit; the answer must read as the
+    // server's fault, not escape as an error of the network.
+    std::string url, ver;
+    const std::string deepArray(10000, '[');
+    EXPECT_EQ(readGatewayAnswer(deepArray.c_str(), "70", url, ver), GatewayAnswer::ServerError);
+    std::string deepObject;
+    for (int i = 0; i < 2000; ++i)
+        deepObject += "{\"a\":";
+    EXPECT_EQ(readGatewayAnswer(deepObject.c_str(), "70", url, ver), GatewayAnswer::ServerError);
+    const std::string deepVersion = R"({"code":0,"result":{"url":"u","version":)" + std::string(4000, '[') +
+                                    std::string(4000, ']') + "}}";
+    EXPECT_EQ(readGatewayAnswer(deepVersion.c_str(), "70", url, ver), GatewayAnswer::ServerError);
+    // Below the limit nesting is only another wrong type.
+    const std::string shallow = R"({"code":0,"result":{"url":"","x":)" + std::string(900, '[') +
+                                std::string(900, ']') + "}}";
+    EXPECT_EQ(readGatewayAnswer(shallow.c_str(), "70", url, ver), GatewayAnswer::NoUpdate);
 }

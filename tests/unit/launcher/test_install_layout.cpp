@@ -52,6 +52,33 @@ TEST(MakeFolders, PathsUpTo198CharactersWorkAndLongerOnesAreRefusedWhole)
     EXPECT_EQ(makeFolders(std::string(5000, 'y')), -1);
 }
 
+TEST(InstallLayout, VersionFolderNamesAreNamesTheFileSystemKeepsAsTheyAre)
+{
+    // The tests run with code page 936 (GBK): 0x81-0xFE lead a two-byte character.
+    const struct {
+        const char* ver;
+        bool accepted;
+    } cases[] = {
+        {"71", true},
+        {"1.2.3", true},
+        {"\xB0\xE6\xB1\xBE" "7", true}, // "版本7"
+        {"..", false},
+        {"a\\b", false},
+        {"CON", false},
+        {"71.", false},
+        // A lead byte without its trail byte vanishes in the file system's conversion
+        // and leaves these behind: "..", ".", "CON", "71." and "".
+        {"..\x81", false},
+        {".\xFE", false},
+        {"CON\x81", false},
+        {"71.\x81", false},
+        {"\x81", false},
+        {"\xB0\xE6\xB1", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isVersionFolderName(c.ver), c.accepted) << c.ver;
+}
+
 TEST(InstallLayout, LocalAppDataIsAShortExistingFolder)
 {
     const std::string folder = localAppDataFolder();

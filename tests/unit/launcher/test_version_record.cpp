@@ -110,6 +110,7 @@ TEST(VersionRecord, FilesOutsideTheFormatCountAsUnreadableWithDefaults)
         "{\"ver\":\"nul.txt\"}",
         "{\"ver\":\"lpt1\"}",
         "{\"ver\":null}",
+        "{\"ver\":\"..\x81\"}", // the lone lead byte vanishes in the file system's conversion
     };
     for (const auto& bytes : hostile) {
         const Loaded got = loadBytes(folder, bytes);
@@ -117,6 +118,25 @@ TEST(VersionRecord, FilesOutsideTheFormatCountAsUnreadableWithDefaults)
         EXPECT_EQ(got.platform, "2") << bytes;
         EXPECT_EQ(got.type, "1") << bytes;
         EXPECT_EQ(got.ver, "70") << bytes;
+    }
+}
+
+TEST(VersionRecord, NestingBeyondTheParsersDepthLimitInShortLinesIsUnreadable)
+{
+    // Every line is short, but joined they nest deeper than JsonCpp's reader allows,
+    // and it throws there: the record must still load as unreadable with defaults.
+    TempFolder folder;
+    std::string arrays, objects;
+    for (int i = 0; i < 3000; ++i) {
+        arrays += "[\n";
+        objects += "{\"ver\":\n";
+    }
+    for (const std::string& bytes : {arrays, objects, "{\"ver\":" + arrays}) {
+        const Loaded got = loadBytes(folder, bytes);
+        EXPECT_FALSE(got.ok);
+        EXPECT_EQ(got.platform, "2");
+        EXPECT_EQ(got.type, "1");
+        EXPECT_EQ(got.ver, "70");
     }
 }
 
