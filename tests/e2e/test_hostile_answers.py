@@ -1,0 +1,259 @@
+"""Hostile gateway answers (tests/support/hostile_answers.py, fixed seed) against the
+launcher's real network pass: the HTTP client over HTTPS to the local gateway, the
+answer's reading, the paths it sets and the download and deployment that follow.
+
+All of them go through hostile_driver (the launcher's UpdateTool in-process, one
+fresh install root per answer); a representative subset also through the real
+ZorvikUpdate.exe and its dialog. Whatever arrives: no crash, only the launcher's
+documented status texts with the flags that belong to them, and nothing created,
+changed or deleted outside the install root."""
+import collections
+import pathlib
+import re
+
+import pytest
+
+import gateway
+import hostile_answers as ha
+import hostile_rig as rig
+import launcher
+import packages
+import winerig
+from conftest_http import gateway_factory, trusted_ca  # noqa: F401
+from hostile_rig import DEFAULT_QUERY
+
+SEED = 20261207
+STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
+STATUS_NO_UPDATE = "不需要更新，点击确定启动应用程序！"
+STATUS_SERVER_ERROR = "检查更新失败！请检查服务器！"
+STATUS_NETWORK_ERROR = "检查更新失败！请检查网络畅通！"
+STATUS_BAD_PARAMETERS = "参数错误！"
+
+# Outcome of the query -> (its status texts, button captions, busy, failed, launch,
+# package assigned), as the launcher documents them.
+QUERY_OUTCOMES = {
+    "server-error": ([STATUS_SERVER_ERROR], [ha.CAPTION_RETRY], 0, 1, 0, 0),
+    "network-error": ([STATUS_NETWORK_ERROR], [ha.CAPTION_RETRY], 0, 1, 0, 0),
+    "refused": ([STATUS_BAD_PARAMETERS], [], 0, 0, 0, 0),
+    "url-not-text": ([], [], 0, 0, 0, 0),
+    "no-update": ([STATUS_NO_UPDATE], [], 1, 0, 1, 1),
+    "package": ([], [], 1, 0, 0, 1),
+}
+
+
+def _slug(name):
+    return re.sub(r"[^A-Za-z0-9-]", "_", name)
+
+
+class Servers:
+    """The package server (real packages, a 404 and a body that is no zip) and a port
+    that refuses connections, for the module's whole run."""
+
+    def __init__(self, certs):
+        self.closed = gateway.closed_port()
+        self.packages = gateway.Gateway(tls=True, certfile=certs.server_cert, keyfile=certs.server_key).start()
+        self.paths = set()
+
+    def package_url(self, name):
+        path = f"/pkg/{_slug(name)}.zip"
+        if path not in self.paths:
+            self.paths.add(path)
+            reply = (gateway.Reply(b"no such package\n", status=404) if name == "missing-404" else
+                     gateway.Reply(b"this is no zip archive\n" * 50) if name == "not-a-zip" else
+                     gateway.Reply(packages.package()))
+            self.packages.expect("GET", path, reply=reply, times=1000)
+        return self.packages.url(path)
+
+    def closed_url(self, path):
+        return f"https://localhost:{self.closed}{path}"
+
+    def unexpected(self):
+        return [p for p in self.packages.problems() if not p.startswith("expected ")]
+
+
+@pytest.fixture(scope="module")
+def servers(trusted_ca):  # noqa: F811
+    made = Servers(trusted_ca)
+    yield made
+    made.packages.stop()
+    assert not made.unexpected()
+
+
+@pytest.fixture(scope="module")
+def answers(servers):
+    return ha.generate(SEED, servers.package_url, servers.closed_url)
+
+
+def _outcome(query):
+    """Which documented outcome the query's texts and flags show, or None."""
+    got = (query["status"], query["button"], query["busy"], query["failed"], query["launch"], query["assigned"])
+    for name, expected in QUERY_OUTCOMES.items():
+        if got == expected and (name != "no-update" or query["url"] == "") and \
+                (name != "package" or query["url"] != ""):
+            return name
+    return None
+
+
+def _final_status(record):
+    """The status line the user is left with after the pass."""
+    texts = [t for t in record["query"]["status"] + record["download"]["status"]
+             if not t.startswith(ha.PHASE_PREFIXES)]
+    return texts[-1] if texts else ha.STATUS_CHECKING
+
+
+@pytest.fixture(scope="module")
+def campaign(tmp_path_factory, trusted_ca, servers, answers):  # noqa: F811
+    """Runs every answer through hostile_driver once, with snapshots around the run."""
+    base = tmp_path_factory.mktemp("answers")
+    roots = base / "roots"
+    roots.mkdir()
+    launcher_dir = base / "launcher"
+    launcher_dir.mkdir()
+    (launcher_dir / "keep.txt").write_bytes(b"the launcher's folder stays as it is\n")
+    basetemp = tmp_path_factory.getbasetemp()
+    (base / "out").mkdir()
+    out = base / "out" / "results.jsonl"
+    skip = {str(roots.relative_to(basetemp)), str(out.parent.relative_to(basetemp))}
+
+    gw = gateway.Gateway(tls=True, certfile=trusted_ca.server_cert, keyfile=trusted_ca.server_key,
+                         port=winerig.GATEWAY_PORT).start()
+    for answer in answers:
+        gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer.reply())
+    prefix_before = rig.prefix_snapshot()
+    tmp_before = rig.snapshot(basetemp, skip)
+    try:
+        code, records, ended = rig.run_driver("answers", winerig.winpath(out), winerig.winpath(roots),
+                                              winerig.winpath(launcher_dir) + "\\", len(answers), out=out)
+    finally:
+        gw.stop()
+    return {
+        "code": code, "ended": ended, "records": records, "gateway": gw, "roots": roots,
+        "root_of": lambda i: winerig.winpath(roots) + f"\\a{i}",
+        "prefix": rig.changes(prefix_before, rig.prefix_snapshot()),
+        "tmp": rig.changes(tmp_before, rig.snapshot(basetemp, skip)),
+    }
+
+
+def test_generator_is_deterministic_and_large_enough(servers, answers):
+    again = ha.generate(SEED, servers.package_url, servers.closed_url)
+    assert [(a.name, a.body) for a in again] == [(a.name, a.body) for a in answers]
+    assert len(answers) >= 200
+
+
+def test_every_answer_ran_to_its_end_without_a_crash(campaign, answers):
+    assert campaign["code"] == 0 and campaign["ended"], \
+        f"driver ended with {campaign['code']} after {len(campaign['records'])} answers"
+    assert [r["case"] for r in campaign["records"]] == list(range(len(answers)))
+    # One query per answer, each sent with the defaults of a fresh machine.
+    campaign["gateway"].check()
+    assert len(campaign["gateway"].requests) == len(answers)
+
+
+def test_every_pass_ends_in_a_documented_state(campaign, answers):
+    counts = collections.Counter()
+    wrong = []
+    for answer, record in zip(answers, campaign["records"]):
+        outcome = _outcome(record["query"])
+        download = record["download"]
+        texts = [t for t in download["status"] if not t.startswith(ha.PHASE_PREFIXES)]
+        if outcome is None or download["busy"] != 0 or len(texts) > 1 or \
+                not set(texts) <= ha.DOWNLOAD_STATUSES or (texts and outcome != "package") or \
+                (outcome == "package" and not texts):
+            wrong.append((answer.name, record))
+        counts[(outcome, _final_status(record))] += 1
+    print("\nanswers tried:", len(answers))
+    for (outcome, status), n in sorted(counts.items(), key=lambda item: -item[1]):
+        print(f"  {n:4d}  {outcome:14s} {status}")
+    assert not wrong, wrong[:5]
+
+
+def test_assigned_versions_name_one_folder_of_the_install_root(campaign, answers):
+    wrong = []
+    for answer, record in zip(answers, campaign["records"]):
+        query = record["query"]
+        if not query["assigned"]:
+            continue
+        root = campaign["root_of"](record["case"])
+        ver = rig.windows_text(rig.unhex(query["ver"]))
+        target = rig.windows_text(rig.unhex(query["target"]))
+        staging = rig.windows_text(rig.unhex(query["staging"]))
+        if target != f"{root}\\app\\{ver}" or staging != f"{root}\\app\\temp{ver}" or \
+                not rig.one_folder_below(target, f"{root}\\app") or \
+                not rig.one_folder_below(staging, f"{root}\\app"):
+            wrong.append((answer.name, ver, target))
+    assert not wrong
+
+
+def test_nothing_outside_the_install_roots_was_touched(campaign, answers):
+    assert campaign["prefix"] == {"created": [], "deleted": [], "changed": []}
+    assert campaign["tmp"] == {"created": [], "deleted": [], "changed": []}
+    for path in ("/tmp/x", "/tmp/zv_escape", "/zv_escape", str(winerig.BUILD / "zv_escape")):
+        assert not pathlib.Path(path).exists(), path
+
+    roots = campaign["roots"]
+    expected_roots = {f"a{r['case']}" for r in campaign["records"]
+                      if r["query"]["assigned"] and r["query"]["url"]}
+    assert {p.name for p in roots.iterdir()} <= expected_roots
+    wrong = []
+    for answer, record in zip(answers, campaign["records"]):
+        root = roots / f"a{record['case']}"
+        if not root.exists():
+            continue
+        # Only the layout below the root, and below app only the answer's version.
+        top = {p.name for p in root.iterdir()}
+        ver = record["query"]["verName"]
+        app = {p.name for p in (root / "app").iterdir()} if (root / "app").is_dir() else set()
+        if not top <= {"download", "app", "jsver.txt"} or not app <= {ver, f"temp{ver}"}:
+            wrong.append((answer.name, sorted(top), sorted(app), ver))
+    assert not wrong
+
+
+def test_documented_answers_end_as_documented(campaign, answers):
+    """Answers whose handling the launcher fixes, by name: the final status line."""
+    by_name = {a.name: r for a, r in zip(answers, campaign["records"])}
+    expected = {
+        "type/code/string-digit": STATUS_SERVER_ERROR,
+        "type/top/array": STATUS_SERVER_ERROR,
+        "type/result/string": STATUS_SERVER_ERROR,
+        "type/url/null": ha.STATUS_CHECKING,
+        "type/url/int71": ha.STATUS_CHECKING,
+        "type/version/fraction": STATUS_NETWORK_ERROR,
+        "type/version/array": STATUS_NETWORK_ERROR,
+        "type/code/minus-one": STATUS_BAD_PARAMETERS,
+        "absent/url": STATUS_NO_UPDATE,
+        "absent/result": STATUS_NO_UPDATE,
+        "absent/version": STATUS_INSTALLED,
+        "nul/trailing-garbage": STATUS_NO_UPDATE,
+        "nul/leading": STATUS_SERVER_ERROR,
+        "size/10238": STATUS_NO_UPDATE,
+        "size/10238-no-length": STATUS_NO_UPDATE,
+        "size/10238-chunked": STATUS_NO_UPDATE,
+        "size/10239": STATUS_NETWORK_ERROR,
+        "size/10239-no-length": STATUS_NETWORK_ERROR,
+        "size/1048576": STATUS_NETWORK_ERROR,
+        "size/empty": STATUS_SERVER_ERROR,
+        # Too deep to parse is not parsable: the server's fault, not the network's.
+        "nest/array-10000-open": STATUS_SERVER_ERROR,
+        "nest/array-1001": STATUS_SERVER_ERROR,
+        "nest/object-2000-open": STATUS_SERVER_ERROR,
+        "version/package/dotdot-back": STATUS_SERVER_ERROR,
+        "version/package/z-tmp": STATUS_SERVER_ERROR,
+        "version/package/unc": STATUS_SERVER_ERROR,
+        "version/package/con": STATUS_SERVER_ERROR,
+        "version/package/len-256": STATUS_SERVER_ERROR,
+        "version/package/len-100": STATUS_INSTALLED,
+        # Longer versions put the folder paths past the launcher's 200-byte path
+        # buffers: nothing can be unpacked, and nothing is written elsewhere instead.
+        "version/package/len-150": "解压文件失败",
+        "version/package/len-255": "解压文件失败",
+        "version/package/chinese": STATUS_INSTALLED,
+        "version/package/format-sn": STATUS_INSTALLED,
+        "bytes/version/gbk": STATUS_INSTALLED,
+        # The package server's status is not looked at: a 404 page is no archive.
+        "url/not-found": "解压文件失败",
+        "url/huge-host": "更新失败！",
+        "url/port-65536": "更新失败！",
+        "url/gateway-not-a-zip": "解压文件失败",
+    }
+    got = {name: _final_status(by_name[name]) for name in expected}
+    assert got == expected
