@@ -27,7 +27,7 @@ exactly those, in any order, and holds everything else against the test:
 Replies, and misbehaving on demand:
 
     Reply(body=b"", status=200, headers=(), content_length=AUTO,
-          close_after=None, reset_after=None, drip=None)
+          close_after=None, reset_after=None, drip=None, hold_after=None)
 
 - headers: extra (name, value) pairs, sent in order after the status line.
 - content_length: AUTO sends the body's length; an int sends that number whatever
@@ -37,6 +37,9 @@ Replies, and misbehaving on demand:
   without answering).
 - reset_after=n: send the first n bytes of the reply, then reset the connection.
 - drip=(size, seconds): send the reply in pieces of `size` bytes, pausing in between.
+- hold_after=n: send the first n bytes of the reply, then send nothing more, with the
+  connection open, until gw.release() (the rest follows) or gw.stop(): a peer that
+  stalls for as long as the test needs, whatever the machine's speed.
 - Every reply carries "Connection: close", and the server closes the connection
   after it.
 - Reply.json(obj, size=None, **kw): a JSON body, padded with spaces to exactly
@@ -67,6 +70,7 @@ class Reply:
     close_after: int = None
     reset_after: int = None
     drip: tuple = None
+    hold_after: int = None
 
     @classmethod
     def json(cls, obj, size=None, **kw):
@@ -147,6 +151,7 @@ class Gateway:
         self._expectations = []
         self._lock = threading.Lock()
         self._stopping = threading.Event()
+        self._released = threading.Event()
         self._context = None
         if tls:
             self._context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -177,8 +182,13 @@ class Gateway:
         self._thread.start()
         return self
 
+    def release(self):
+        """Lets every held reply go on (see Reply.hold_after)."""
+        self._released.set()
+
     def stop(self):
         self._stopping.set()
+        self._released.set()
         self._server.shutdown()
         self._server.server_close()
         if self._thread:
@@ -301,6 +311,12 @@ class Gateway:
         if cut is not None:
             data = data[:cut]
         try:
+            if reply.hold_after is not None:
+                sock.sendall(data[:reply.hold_after])
+                data = data[reply.hold_after:]
+                self._released.wait()
+                if self._stopping.is_set():
+                    return
             if reply.drip:
                 size, pause = reply.drip
                 for offset in range(0, len(data), size):

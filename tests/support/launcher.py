@@ -13,6 +13,7 @@ import os
 import pathlib
 import re
 import shutil
+import signal
 import subprocess
 import time
 
@@ -186,6 +187,38 @@ class RunningLauncher:
     def running(self):
         return self.process.poll() is None
 
+    def freeze(self):
+        """Stops every thread of the launcher where it stands (SIGSTOP to its wine
+        process, which wine-run execs), and returns once all of them have stopped, so
+        that what it left on disk can be read as it is. Never probe a frozen launcher:
+        the probe's messages would wait for it."""
+        os.kill(self.process.pid, signal.SIGSTOP)
+        tasks = pathlib.Path(f"/proc/{self.process.pid}/task")
+        end = time.monotonic() + WAIT_SECONDS
+        while time.monotonic() < end:
+            states = []
+            for task in tasks.iterdir():
+                try:
+                    # "pid (name) state ...": the name may hold blanks and parentheses.
+                    states.append((task / "stat").read_text().rsplit(")", 1)[1].split()[0])
+                except (OSError, IndexError):
+                    pass  # a thread that ended meanwhile
+            if all(state in "tTZX" for state in states):
+                return
+            time.sleep(0.001)
+        raise AssertionError("the launcher did not stop")
+
+    def thaw(self):
+        os.kill(self.process.pid, signal.SIGCONT)
+
+    def terminate(self, windows_pid):
+        """Ends the launcher the way TerminateProcess does (taskkill /F), frozen or
+        not, and returns its exit code."""
+        result = winerig.run(["taskkill", "/F", "/PID", str(windows_pid)])
+        assert result.returncode == 0, result.stderr
+        self.thaw()
+        return self.wait()
+
     def __enter__(self):
         return self
 
@@ -196,11 +229,14 @@ class RunningLauncher:
 
 
 @contextlib.contextmanager
-def debug_output(folder):
+def debug_output(folder, hold=None):
     """Listens to the debug output while the block runs; yields a DebugRecords whose
-    `records()` parses what arrived so far."""
+    `records()` parses what arrived so far.
+
+    hold: a text; after the first log line that contains it, every program that logs
+    waits in its next log call until `release()` (or the end of the block)."""
     out = pathlib.Path(folder) / "debug-output.bin"
-    listener = winerig.start([LISTENER, winerig.winpath(out)])
+    listener = winerig.start([LISTENER, winerig.winpath(out), *(["--hold", hold] if hold else [])])
     records = DebugRecords(out)
     try:
         end = time.monotonic() + WAIT_SECONDS
@@ -221,6 +257,21 @@ def debug_output(folder):
 class DebugRecords:
     def __init__(self, path):
         self.path = path
+
+    def held(self):
+        """True once the hold text arrived and the hold is in place: the next log call
+        of its writer waits."""
+        assert not self.path.with_name(self.path.name + ".missed").exists(), \
+            "the line after the hold text came at once and passed: hold at another line"
+        return self.path.with_name(self.path.name + ".held").exists()
+
+    def release(self):
+        self.path.with_name(self.path.name + ".release").touch()
+
+    def first_pid(self, seconds=WAIT_SECONDS):
+        """The Windows process id of the first program that logged."""
+        assert eventually(lambda: bool(self.records()), True, seconds), "nothing was logged"
+        return self.records()[0][0]
 
     def records(self, pid=None):
         """[(pid, bytes)] in arrival order, optionally of one process only."""

@@ -61,3 +61,15 @@ def large_package(size=600_000, seed=1):
     download is about that long."""
     noise = random.Random(seed).randbytes(size)
     return package(dict(SAMPLE_APP, **{"media/noise.bin": noise}))
+
+
+def bulky_app(entries=1200, noise_size=12_000_000, seed=2):
+    """Application files for installs that must take a while at every stage: many
+    small entries (a long second extraction and deletion) and one large one that does
+    not compress (a long download and a long copy of package.nw in the first)."""
+    rng = random.Random(seed)
+    files = dict(SAMPLE_APP)
+    for i in range(entries):
+        files[f"lib/part{i // 100:02d}/module{i:04d}.js"] = rng.randbytes(rng.randrange(200, 3000))
+    files["media/noise.bin"] = rng.randbytes(noise_size)
+    return files

@@ -2,7 +2,11 @@
 // it was started, one JSON line appended to launches.jsonl beside itself, so a test
 // can assert the exact command line, working directory and process id. When a file
 // named stub-sleep lies beside it, it then waits until it is killed, which lets a
-// test play a client that is still running.
+// test play a client that is still running. When a file named stub-hold lies beside
+// it, the runtime first opens the file that stub-hold names (UTF-8, relative to the
+// runtime's folder) without sharing its deletion, as a running client holds its own
+// files, and keeps it open until it ends; it records its start only once it holds
+// the file, and ends with 3 without a record when it cannot open it.
 #include <windows.h>
 
 #include <string>
@@ -60,12 +64,50 @@ std::wstring currentDirectory()
     return dir;
 }
 
+std::wstring fromUtf8(const std::string& text)
+{
+    if (text.empty())
+        return {};
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+    return out;
+}
+
+// The name in stub-hold, or an empty text when there is no such file.
+std::wstring heldFileName(const std::wstring& folder)
+{
+    HANDLE file = CreateFileW((folder + L"stub-hold").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    char name[1024];
+    DWORD got = 0;
+    const BOOL ok = ReadFile(file, name, sizeof(name), &got, nullptr);
+    CloseHandle(file);
+    std::string text = ok ? std::string(name, got) : std::string();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return fromUtf8(text);
+}
+
 } // namespace
 
 int wmain()
 {
     const std::wstring self = modulePath();
     const std::wstring folder = self.substr(0, self.find_last_of(L'\\') + 1);
+
+    const std::wstring held = heldFileName(folder);
+    if (!held.empty()) {
+        // Reading and writing stay shared; deleting, renaming and replacing do not.
+        // The handle stays open until the process ends.
+        const HANDLE file = CreateFileW((folder + held).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return 3;
+    }
 
     const std::string line = "{\"exe\": " + jsonString(self) +
                              ", \"command_line\": " + jsonString(GetCommandLineW()) +
