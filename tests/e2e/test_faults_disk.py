@@ -1,0 +1,148 @@
+"""The disk refusing a change: a read-only file in the version folder the launcher
+replaces, and a file the running client holds open where `update.exe -n` moves files.
+Each ends in the documented failure, and no file of the installed version is lost or
+cut short: every one is whole, old or new, in the installed folder or still in the
+folder it was to come from."""
+import os
+import pathlib
+import stat
+
+import pytest
+
+import launcher
+import packages
+import winerig
+from conftest_http import gateway_factory, trusted_ca  # noqa: F401
+from gateway import Reply
+from update_tool_rig import launches, place_runtime, run_tool, wait_for_launches
+
+QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
+STATUS_APPLY_FAILED = "应用新文件失败！"
+STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
+LOG_APPLY_START = "开始应用新文件！%s\n"
+LOG_APPLY_FAILED = "应用新文件失败！"
+
+
+def files_below(folder):
+    folder = pathlib.Path(folder)
+    return {p.relative_to(folder).as_posix(): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
+
+
+def write_files(folder, files):
+    for name, data in files.items():
+        (folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (folder / name).write_bytes(data)
+
+
+@pytest.fixture
+def gw(gateway_factory):  # noqa: F811
+    return gateway_factory(port=winerig.GATEWAY_PORT)
+
+
+def log_messages(debug, pid):
+    """The launcher's own log lines (time stamp cut); the raw texts of the query
+    (record values, the answer) carry no time stamp and are left out."""
+    return [text[22:] for _, text in debug.records(pid) if launcher.LOG_PREFIX.match(text)]
+
+
+def test_read_only_file_in_the_replaced_folder_fails_the_apply_and_loses_nothing(tmp_path, gw, install_root):
+    # Version 70 is installed but its record is damaged, so the launcher installs
+    # again; the gateway offers 71, whose folder an earlier attempt left behind with
+    # a file the user made read-only.
+    installed = {"index.html": b"version 70", "js/app.js": b"console.log(70);"}
+    write_files(install_root / "app" / "70", installed)
+    damaged = b'{"platform":"2","type":"1","ver":"70"'
+    launcher.write_record(raw=damaged)
+    old = {"index.html": b"old 71", "js/app.js": b"old", "js/vendor/lib.js": b"read-only library"}
+    write_files(install_root / "app" / "71", old)
+    read_only = install_root / "app" / "71" / "js" / "vendor" / "lib.js"
+    os.chmod(read_only, stat.S_IRUSR)  # wine shows a file without write permission as read-only
+    gw.expect("POST", "/gateway.php", body=QUERY,
+              reply=Reply.json({"code": 0, "result": {"url": gw.url("/p.zip"), "version": "71"}}))
+    gw.expect("GET", "/p.zip", reply=Reply(packages.package()))
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    staging_windows = launcher.install_root_windows() + "\\app\\temp71"
+    try:
+        with launcher.debug_output(tmp_path) as debug:
+            with launcher.RunningLauncher(folder) as run:
+                dialog = launcher.Dialog().wait()
+                assert launcher.eventually(dialog.status, STATUS_APPLY_FAILED) == STATUS_APPLY_FAILED
+                assert dialog.button() == launcher.CAPTION_OK
+                pid = debug.first_pid()
+                messages = log_messages(debug, pid)
+                apply_start = (LOG_APPLY_START % staging_windows).encode("gbk")
+                assert messages[-2:] == [apply_start, LOG_APPLY_FAILED.encode("gbk")], messages[-4:]
+
+                # Final: the button neither retries nor starts anything.
+                dialog.click(launcher.ACTION)
+                assert launcher.probe_status("wait", launcher.UNPACK_FAILED_BOX, 1500) == 1
+                assert (dialog.status(), dialog.button()) == (STATUS_APPLY_FAILED, launcher.CAPTION_OK)
+                assert run.running() and launcher.launches(folder) == []
+                dialog.click(launcher.CANCEL)
+                assert run.wait() == 0
+        # The installed version and its record are as they were; the new files wait
+        # whole in the staging folder; of the replaced folder only the read-only file
+        # is left, as it was.
+        assert files_below(install_root / "app" / "70") == installed
+        assert (install_root / "jsver.txt").read_bytes() == damaged
+        assert files_below(install_root / "app" / "temp71") == packages.SAMPLE_APP
+        assert files_below(install_root / "app" / "71") == {"js/vendor/lib.js": old["js/vendor/lib.js"]}
+    finally:
+        os.chmod(read_only, stat.S_IRUSR | stat.S_IWUSR)
+
+    # Once the file may be deleted, the next start installs.
+    gw.expect("POST", "/gateway.php", body=QUERY,
+              reply=Reply.json({"code": 0, "result": {"url": gw.url("/p.zip"), "version": "71"}}))
+    gw.expect("GET", "/p.zip", reply=Reply(packages.package()))
+    with launcher.RunningLauncher(folder) as run:
+        dialog = launcher.Dialog().wait()
+        assert launcher.eventually(dialog.status, STATUS_INSTALLED) == STATUS_INSTALLED
+        dialog.click(launcher.CANCEL)
+        assert run.wait() == 0
+    assert files_below(install_root / "app" / "71") == packages.SAMPLE_APP
+    assert not (install_root / "app" / "temp71").exists()
+    assert (install_root / "jsver.txt").read_bytes() == b'{"platform":"2","type":"1","ver":"71"}\r\n'
+    assert files_below(install_root / "app" / "70") == installed
+
+
+def test_move_onto_a_file_the_running_client_holds_stops_there_and_loses_nothing(tmp_path):
+    installed = tmp_path / "install"
+    staged = tmp_path / "staged"
+    place_runtime(installed, sleeping=True)
+    old = {"index.html": b"index of 2.4.9", "app.js": b"app of 2.4.9, longer than the new one",
+           "style.css": b"style of 2.4.9", "jsver.txt": b"2.4.9"}
+    new = {"index.html": b"index of 2.5.0", "app.js": b"app of 2.5.0", "style.css": b"style of 2.5.0",
+           "added.txt": b"new in 2.5.0"}
+    write_files(installed, old)
+    write_files(staged, new)
+    (installed / "stub-hold").write_text("app.js")  # the client keeps its app.js open
+    client = winerig.start([installed / "nw.exe"], cwd=installed)
+    try:
+        first = wait_for_launches(installed)
+        assert len(first) == 1, "the client did not start holding app.js"
+        # The runtime the tool starts again records itself and ends.
+        (installed / "stub-sleep").unlink()
+
+        result = run_tool("-n", "2.5.0", winerig.winpath(staged), winerig.winpath(installed),
+                          "index.html", "added.txt", "app.js", "style.css", cwd=tmp_path)
+
+        # The failed move is not reported; the runtime is started all the same.
+        assert (result.returncode, result.stdout) == (0, b"")
+        assert len(wait_for_launches(installed, count=2)) == 2
+        assert client.poll() is None
+        names_in_target = files_below(installed)
+        # Moved before the held file: in place, whole.
+        assert names_in_target["index.html"] == new["index.html"]
+        assert names_in_target["added.txt"] == new["added.txt"]
+        # The held file and everything after it: the installed copies untouched, the
+        # new ones still where they came from.
+        assert names_in_target["app.js"] == old["app.js"]
+        assert names_in_target["style.css"] == old["style.css"]
+        assert files_below(staged) == {"app.js": new["app.js"], "style.css": new["style.css"]}
+        # Not all of 2.5.0 arrived: the record keeps the installed version.
+        assert names_in_target["jsver.txt"] == b"2.4.9"
+    finally:
+        records = launches(installed)
+        if records:
+            winerig.run(["taskkill", "/F", "/PID", str(records[0]["pid"])])
+        client.wait(timeout=launcher.WAIT_SECONDS)
