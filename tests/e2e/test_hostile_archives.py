@@ -12,6 +12,7 @@ import collections
 import hashlib
 import os
 import pathlib
+import shutil
 import subprocess
 import time
 
@@ -73,11 +74,13 @@ def run_program(program, list_file, results_file, sandboxes, home, log, count):
                            timeout=PER_ARCHIVE_SECONDS * 5 + 600)
         results = parse_results(results_file)
         done = max((i for i in results if i >= first), default=first - 1)
-        if done + 1 < count and done + 1 not in results:
+        if done + 1 < count and (done < first or results[done][0] not in ("hang", "crash")):
             # ended without a word: the archive after the last reported one took it down
-            with open(results_file, "a", encoding="utf-8") as f:
-                f.write("%d\tcrash\tsilent\n" % (done + 1))
             done += 1
+            with open(results_file, "a", encoding="utf-8") as f:
+                f.write("%d\tcrash\tsilent\n" % done)
+        # what the archive that ended the run had written so far is the sandbox's own
+        shutil.rmtree(sandboxes / str(done), ignore_errors=True)
         first = done + 1
     return parse_results(results_file), starts
 

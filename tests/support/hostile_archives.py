@@ -45,7 +45,8 @@ class Item:
     """One entry as it goes into the archive; any field can be made to lie."""
 
     def __init__(self, name, data=b"", *, method=None, flag=0, crc=None, csize=None,
-                 usize=None, local_name=None, offset=None, zip64=None, payload=None):
+                 usize=None, local_name=None, offset=None, zip64=None, payload=None,
+                 external=None):
         self.name = name.encode("gbk") if isinstance(name, str) else bytes(name)
         self.local_name = self.name if local_name is None else local_name
         self.data = bytes(data)
@@ -65,6 +66,7 @@ class Item:
         self.usize = len(self.data) if usize is None else usize
         self.offset = offset   # the central record's local-header offset, if it lies
         self.zip64 = zip64     # (usize, csize) written as a zip64 extra field
+        self.external = external  # the central record's attributes, if they matter
 
 
 def _zip64_extra(sizes):
@@ -96,8 +98,11 @@ def build(items, *, count=None, disk_count=None, shared_local=None, zip64_end=No
         c32 = 0xFFFFFFFF if item.zip64 else item.csize
         u32 = 0xFFFFFFFF if item.zip64 else item.usize
         external = 0x10 if item.name.endswith((b"/", b"\\")) else 0x20
+        if item.external is not None:
+            external = item.external
         where = offset if item.offset is None else item.offset
-        central += struct.pack("<IHHHHHHIIIHHHHHII", CENTRAL, 45 if item.zip64 else 20,
+        made_by = (3 << 8 | 20) if item.external is not None else 20  # 3: Unix attributes
+        central += struct.pack("<IHHHHHHIIIHHHHHII", CENTRAL, 45 if item.zip64 else made_by,
                                45 if item.zip64 else 20, item.flag, item.method, DOS_TIME,
                                DOS_DATE, item.crc & 0xFFFFFFFF, c32 & 0xFFFFFFFF,
                                u32 & 0xFFFFFFFF, len(item.name), len(extra), 0, 0, 0, external,
@@ -313,7 +318,10 @@ class Generator:
                  "dir. ./y.txt", " lead.txt", "a /b. /c .txt", "sentinel.txt.", "sentinel.txt "]
         for i in range(n):
             base = names[i % len(names)]
-            self.kept("trailing", base.replace("x", "x%d" % i, 1), tool=EITHER)
+            marked = base.replace(".txt", "%d.txt" % i) if ".txt" in base else base + "%d" % i
+            if base.startswith("x"):
+                marked = "x%d" % i + base[1:]
+            self.kept("trailing", marked, tool=EITHER)
 
     def long_names(self, n):
         for i in range(n):
@@ -530,12 +538,37 @@ class Generator:
                          raw=raw, note="zip64 count far too large")
 
 
+    def links_and_many(self, n):
+        """Entries marked as Unix symbolic links (their data is the link's target) are
+        written as plain files holding that text; and archives of thousands of entries."""
+        for i in range(n):
+            if i % 10 == 9:
+                items, contents = [], []
+                for k in range(2000):
+                    data = self.data(k, 40)
+                    items.append(Item("many/%d/%d.txt" % (k % 50, k), data))
+                    contents.append(data)
+                self.add("link-many", items, launcher=OPENED, tool=COMPLETE, present=contents,
+                         complete=contents, note="2000 entries")
+                continue
+            target = self.rng.choice([b"../../../sentinel.txt", b"/etc/passwd",
+                                      b"Z:\\" + winpath(self.canary).encode()[3:] + b"\\sentinel.txt",
+                                      b"..\\..\\..\\canary"])
+            link = Item("link%d" % i, target, method=0, external=(0o120777 << 16))
+            after = self.data("after")
+            # written through the link, were it one; a plain file here
+            through = Item("link%d/sentinel.txt" % i, self.data("through"))
+            self.add("link-many", [link, through, Item("after.txt", after)], launcher=OPENED,
+                     tool=INCOMPLETE, present=[target, after], absent=[through.data],
+                     note="symbolic link entry")
+
+
 PLAN = [("benign", 30), ("traversal", 260), ("encoded", 40), ("lookalikes", 80),
         ("drives", 60), ("unc_and_devices", 60), ("device_names", 46), ("trailing", 48),
         ("long_names", 40), ("empty_names", 10), ("nul_in_names", 24), ("duplicates", 30),
         ("huge_sizes", 48), ("bombs", 6), ("truncated", 100), ("bit_flips", 200),
         ("encrypted", 24), ("clashes", 36), ("crc_mismatch", 24), ("bad_offsets", 30),
-        ("lying_counts", 40)]
+        ("lying_counts", 40), ("links_and_many", 20)]
 
 
 def generate(out_dir, *, seed, canary, c_drive, depth):
