@@ -1,0 +1,168 @@
+// Times the installed road: how long after it is asked to start the launcher does the
+// client runtime run, against asking for the runtime itself. Both starts are made here,
+// by the same CreateProcessW call, with the clock read just before it; the stub runtime
+// reads the same clock first thing at its entry and records it ("started" in
+// launches.jsonl beside it). bench/start prints the figures.
+//
+//   start_bench OUT_FILE REPETITIONS WARMUPS LAUNCHER RUNTIME ARGUMENT
+//
+// LAUNCHER and RUNTIME lie in one folder, so both roads start the very same runtime
+// file; the direct start gets the command line the launcher builds, the runtime path
+// and ARGUMENT each in double quotes. The roads alternate, and which goes first
+// alternates too, so drift in the machine's load falls on both alike. One line per
+// measured start goes to OUT_FILE: "<road> <microseconds to the runtime's entry>
+// <microseconds until the started process ended> <its exit code>".
+//
+// A GUI program like the launcher: neither start comes from a process with a console,
+// so the runtime (a console program, started with CREATE_NO_WINDOW by both) meets the
+// same conditions on both roads.
+#include "common/UniqueHandle.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+unsigned long long systemTimeNow()
+{
+    using PreciseClock = void(WINAPI*)(LPFILETIME);
+    static const auto precise = reinterpret_cast<PreciseClock>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
+    FILETIME now{};
+    if (precise)
+        precise(&now);
+    else
+        GetSystemTimeAsFileTime(&now);
+    return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+std::wstring quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+std::string readAll(const std::wstring& path)
+{
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    if (!file)
+        return bytes;
+    char block[4096];
+    DWORD read = 0;
+    while (ReadFile(file.get(), block, sizeof(block), &read, nullptr) && read > 0)
+        bytes.append(block, read);
+    return bytes;
+}
+
+// The "started" time of the record after `known` bytes of the log, once that record is
+// written whole; 0 when none came within the limit.
+unsigned long long awaitRecord(const std::wstring& log, std::size_t known, DWORD limitMs)
+{
+    const ULONGLONG end = GetTickCount64() + limitMs;
+    for (;;) {
+        const std::string bytes = readAll(log);
+        if (bytes.size() > known && bytes.back() == '\n') {
+            const std::size_t at = bytes.find("\"started\": ", known);
+            if (at == std::string::npos)
+                return 0;
+            return std::strtoull(bytes.c_str() + at + 11, nullptr, 10);
+        }
+        if (GetTickCount64() > end)
+            return 0;
+        Sleep(2);
+    }
+}
+
+struct Start {
+    double toEntryUs = 0;
+    double toExitUs = 0;
+    DWORD exitCode = 0;
+    bool ok = false;
+};
+
+Start startAndTime(const std::wstring& program, const std::wstring& commandLine, const std::wstring& log)
+{
+    Start result;
+    const std::size_t known = readAll(log).size();
+
+    std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+    writable.push_back(L'\0');
+    // What the launcher hands its runtime: shown normally, no console window.
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION created{};
+
+    const unsigned long long asked = systemTimeNow();
+    if (!CreateProcessW(program.c_str(), writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &created))
+        return result;
+    UniqueHandle thread(created.hThread);
+    UniqueHandle process(created.hProcess);
+    if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0)
+        return result;
+    const unsigned long long ended = systemTimeNow();
+    GetExitCodeProcess(process.get(), &result.exitCode);
+
+    // On the launcher's road the runtime may still be starting when the launcher ends.
+    const unsigned long long entered = awaitRecord(log, known, 60000);
+    if (entered == 0 || entered < asked)
+        return result;
+    result.toEntryUs = static_cast<double>(entered - asked) / 10.0;
+    result.toExitUs = static_cast<double>(ended - asked) / 10.0;
+    result.ok = true;
+    return result;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    if (__argc != 7)
+        return 2;
+    const std::wstring outPath = __wargv[1];
+    const int repetitions = _wtoi(__wargv[2]);
+    const int warmups = _wtoi(__wargv[3]);
+    const std::wstring launcher = __wargv[4];
+    const std::wstring runtime = __wargv[5];
+    const std::wstring argument = __wargv[6];
+    const std::wstring log = runtime.substr(0, runtime.find_last_of(L'\\') + 1) + L"launches.jsonl";
+
+    struct Road {
+        const char* name;
+        std::wstring program;
+        std::wstring commandLine;
+    };
+    const Road roads[2] = {
+        {"launcher", launcher, quoted(launcher)},
+        {"direct", runtime, quoted(runtime) + L" " + quoted(argument)},
+    };
+
+    std::FILE* out = _wfopen(outPath.c_str(), L"w");
+    if (out == nullptr)
+        return 3;
+    int failures = 0;
+    for (int i = -warmups; i < repetitions; ++i) {
+        for (int k = 0; k < 2; ++k) {
+            const Road& road = roads[(i + warmups + k) % 2];
+            const Start start = startAndTime(road.program, road.commandLine, log);
+            if (!start.ok)
+                ++failures;
+            else if (i >= 0)
+                std::fprintf(out, "%s %.1f %.1f %lu\n", road.name, start.toEntryUs, start.toExitUs,
+                             static_cast<unsigned long>(start.exitCode));
+            // Lets the runtime's process finish ending before the next start.
+            Sleep(150);
+        }
+    }
+    std::fclose(out);
+    return failures == 0 ? 0 : 1;
+}
