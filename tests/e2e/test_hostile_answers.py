@@ -257,3 +257,48 @@ def test_documented_answers_end_as_documented(campaign, answers):
     }
     got = {name: _final_status(by_name[name]) for name in expected}
     assert got == expected
+
+
+# Through the real launcher and its dialog: one of each family and every outcome.
+LAUNCHER_SUBSET = [
+    "type/top/array", "type/code/string-digit", "type/result/string", "type/url/null",
+    "type/version/fraction", "absent/version", "nest/array-10000-open", "nest/in-version-4000",
+    "number/code/2^64", "number/version/1e400", "bytes/version/gbk", "bytes/version/dotdot-lead",
+    "escape/version/nul", "nul/trailing-garbage", "size/10238", "size/10239", "size/1048576",
+    "truncated/open-string", "version/package/dotdot-back", "version/package/z-tmp",
+    "version/package/unc", "version/package/con", "version/package/chinese",
+    "version/package/format-sn", "version/none/trailing-dot", "url/file", "url/port-65536",
+    "url/crlf", "mutant/3",
+]
+
+
+@pytest.mark.parametrize("name", LAUNCHER_SUBSET)
+def test_the_launcher_shows_what_the_driver_found(name, tmp_path, campaign, answers, gateway_factory,  # noqa: F811
+                                                  install_root):
+    index = next(i for i, a in enumerate(answers) if a.name == name)
+    record = campaign["records"][index]
+    expected = _final_status(record)
+    caption = (record["query"]["button"] + record["download"]["button"] or [launcher.CAPTION_OK])[-1]
+
+    gw = gateway_factory(port=winerig.GATEWAY_PORT)
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answers[index].reply())
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    prefix_before = rig.prefix_snapshot()
+    tmp_before = rig.snapshot(tmp_path)
+    with launcher.RunningLauncher(folder) as run:
+        dialog = launcher.Dialog().wait()
+        if expected == ha.STATUS_CHECKING:
+            assert launcher.eventually(lambda: len(gw.requests), 1) == 1
+            launcher.time.sleep(1.0)  # the worker has ended; nothing may change the text
+        assert launcher.eventually(dialog.status, expected) == expected
+        assert dialog.button() == caption
+        dialog.close()
+        assert run.wait() == 0
+
+    assert rig.changes(prefix_before, rig.prefix_snapshot()) == {"created": [], "deleted": [], "changed": []}
+    assert rig.changes(tmp_before, rig.snapshot(tmp_path)) == {"created": [], "deleted": [], "changed": []}
+    if install_root.exists():
+        assert {p.name for p in install_root.iterdir()} <= {"download", "app", "jsver.txt"}
+        ver = record["query"]["verName"]
+        app = install_root / "app"
+        assert {p.name for p in app.iterdir()} <= {ver, f"temp{ver}"} if app.exists() else True
