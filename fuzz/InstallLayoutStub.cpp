@@ -1,0 +1,34 @@
+// Host stand-in for the one install-layout check the parsers call. The product's
+// version lives with the Windows shell calls; this one keeps its rule: a safe folder
+// name that converts strictly from the ANSI code page. The conversion is modelled on
+// code page 936 (GBK), the launcher's home: a lead byte 0x81-0xFE needs a trail byte
+// 0x40-0x7E or 0x80-0xFE, and 0xFF stands for no character.
+#include "InstallLayout.h"
+
+#include "common/PathSafety.h"
+
+namespace {
+
+bool convertsStrictlyFromGbk(const std::string& text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char byte = static_cast<unsigned char>(text[i]);
+        if (byte == 0xFF)
+            return false;
+        if (byte < 0x81)
+            continue;
+        if (i + 1 == text.size())
+            return false;
+        const unsigned char trail = static_cast<unsigned char>(text[++i]);
+        if (trail < 0x40 || trail == 0x7F || trail == 0xFF)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool isVersionFolderName(const std::string& ver)
+{
+    return isSafeFolderName(ver) && convertsStrictlyFromGbk(ver);
+}
