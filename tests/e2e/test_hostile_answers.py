@@ -10,6 +10,7 @@ changed or deleted outside the install root."""
 import collections
 import pathlib
 import re
+import time
 
 import pytest
 
@@ -184,6 +185,18 @@ def test_assigned_versions_name_one_folder_of_the_install_root(campaign, answers
     assert not wrong
 
 
+def test_every_install_is_found_by_the_next_start(campaign, answers):
+    """The record saved after an install loads back with the installed version, so the
+    next start takes the installed road into the folder just deployed."""
+    wrong = []
+    for answer, record in zip(answers, campaign["records"]):
+        installed = _final_status(record) == STATUS_INSTALLED
+        saved = record["saved"]
+        if installed != bool(saved["loads"]) or (installed and saved["ver"] != record["query"]["ver"]):
+            wrong.append((answer.name, record["query"]["ver"], saved))
+    assert not wrong
+
+
 def test_nothing_outside_the_install_roots_was_touched(campaign, answers):
     assert campaign["prefix"] == {"created": [], "deleted": [], "changed": []}
     assert campaign["tmp"] == {"created": [], "deleted": [], "changed": []}
@@ -289,7 +302,7 @@ def test_the_launcher_shows_what_the_driver_found(name, tmp_path, campaign, answ
         dialog = launcher.Dialog().wait()
         if expected == ha.STATUS_CHECKING:
             assert launcher.eventually(lambda: len(gw.requests), 1) == 1
-            launcher.time.sleep(1.0)  # the worker has ended; nothing may change the text
+            time.sleep(1.0)  # the worker has ended; nothing may change the text
         assert launcher.eventually(dialog.status, expected) == expected
         assert dialog.button() == caption
         dialog.close()

@@ -188,6 +188,11 @@ def generate(seed, package_url, closed_url):
     chunked = b"".join(b"%x\r\n" % len(chunks[i:i + 1000]) + chunks[i:i + 1000] + b"\r\n"
                        for i in range(0, len(chunks), 1000)) + b"0\r\n\r\n"
     add("size/10238-chunked", chunked, content_length=None, headers=(("Transfer-Encoding", "chunked"),))
+    add("size/length-huge", good, content_length=10 ** 12)
+    add("size/length-negative", good, content_length=-5)
+    add("header/gzip-claimed", good, headers=(("Content-Encoding", "gzip"),))
+    add("header/charset-utf16", good, headers=(("Content-Type", "application/json; charset=utf-16"),))
+    add("status/302-to-closed-port", b"", status=302, headers=(("Location", closed_url("/gateway.php")),))
     add("status/404", good, status=404)
     add("status/500", good, status=500)
     add("status/503-html", b"<html><body>busy</body></html>", status=503)

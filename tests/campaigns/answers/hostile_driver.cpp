@@ -5,7 +5,8 @@
 //   hostile_driver answers OUT BASE LAUNCHER_DIR COUNT
 //       COUNT network passes against the built-in gateway, which the caller has primed
 //       with one answer per pass: install check (no record), version query, download
-//       step. Install root of pass i: BASE\a<i>.
+//       step, and a load of the record that deployment saved. Install root of pass i:
+//       BASE\a<i>.
 //   hostile_driver records OUT CASES COUNT
 //       For case i: VersionRecord::load(CASES\r<i>\root\jsver.txt), then the install
 //       check with launcher folder CASES\r<i>\launcher\ and, when it finds no install,
@@ -137,8 +138,12 @@ int runAnswers(std::FILE* out, const std::string& base, const std::string& launc
         // Texts of the download step alone, the percentages left out.
         std::vector<std::wstring> later(dialog.status.texts.begin() + static_cast<std::ptrdiff_t>(shownBefore),
                                         dialog.status.texts.end());
+        // What the next start of the launcher will find in the record deployment saved.
+        VersionRecord saved;
+        const bool savedLoads = saved.load(tool->recordPath);
         line += ",\"download\":{\"status\":" + jsonTexts(later) + ",\"button\":" + jsonTexts(dialog.button.texts) +
-                "," + flags(*tool) + "}}\n";
+                "," + flags(*tool) + "},\"saved\":{\"loads\":" + (savedLoads ? "1" : "0") +
+                ",\"ver\":" + hex(saved.getVer()) + "}}\n";
         std::fputs(line.c_str(), out);
         std::fflush(out);
     }
