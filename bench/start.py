@@ -84,29 +84,42 @@ def recorded_argument(folder):
     return command_line.rsplit(" ", 1)[1].strip('"'), command_line
 
 
+STARTERS = [
+    ("launcher road (ZorvikUpdate.exe)", launcher.LAUNCHER),
+    ("stand-in: CreateProcess only", winerig.BIN / "start_floor.exe"),
+    ("stand-in + launcher's imports", winerig.BIN / "start_floor_dlls.exe"),
+]
+
+
 def inside_wine(folder, repetitions, warmups):
-    out = folder.parent / "start_bench.txt"
+    """{road: [ms]} for the direct start and each starter, from one start_bench run."""
+    out = folder.parent / f"{folder.name}.txt"
     argument, command_line = recorded_argument(folder)
+    for _, program in STARTERS[1:]:
+        shutil.copy(program, folder / program.name)
     result = winerig.run([winerig.BIN / "start_bench.exe", winerig.winpath(out), repetitions, warmups,
-                          winerig.winpath(folder / launcher.LAUNCHER.name),
-                          winerig.winpath(folder / "erp.exe"), argument],
-                         timeout=60 + repetitions * 30)
+                          winerig.winpath(folder / "erp.exe"), argument,
+                          *(winerig.winpath(folder / program.name) for _, program in STARTERS)],
+                         timeout=60 + repetitions * 60)
     if result.returncode != 0:
         raise SystemExit(f"start_bench failed with {result.returncode}")
     rows = [line.split() for line in out.read_text().splitlines()]
-    # Every start of the runtime, on both roads, must have had the very same command line.
+    # Every start of the runtime, on every road, must have had the very same command line.
     lines = {r["command_line"] for r in read_records(folder)}
     if lines != {command_line}:
         raise SystemExit(f"the roads started the runtime differently: {sorted(lines)}")
-    exits = {(r[0], r[3]) for r in rows}
-    if exits != {("launcher", "1"), ("direct", "0")}:
+    names = {"direct": "direct (erp.exe)", **{str(i + 1): name for i, (name, _) in enumerate(STARTERS)}}
+    exits = {(names[r[0]], r[3]) for r in rows}
+    expected = {("direct (erp.exe)", "0")} | {(name, "1") for name, _ in STARTERS}
+    if exits != expected:
         raise SystemExit(f"unexpected exit codes: {sorted(exits)}")
-    by_road = {"launcher": [], "direct": [], "launcher_exit": []}
+    by_road = {name: [] for name in names.values()}
+    lifetime = []
     for road, entry_us, exit_us, _ in rows:
-        by_road[road].append(float(entry_us) / 1000)
-        if road == "launcher":
-            by_road["launcher_exit"].append(float(exit_us) / 1000)
-    return by_road, command_line
+        by_road[names[road]].append(float(entry_us) / 1000)
+        if road == "1":
+            lifetime.append(float(exit_us) / 1000)
+    return by_road, lifetime, command_line
 
 
 def from_linux(folder, command_line, repetitions):
@@ -141,11 +154,12 @@ def from_linux(folder, command_line, repetitions):
     return times
 
 
-def ratio_block(launcher_ms, direct_ms):
-    paired = [a / b for a, b in zip(launcher_ms, direct_ms)]
+def ratio_block(road_ms, direct_ms):
+    paired = [a / b for a, b in zip(road_ms, direct_ms)]
     low, median, high = quartiles(paired)
-    return (f"ratio of medians {statistics.median(launcher_ms) / statistics.median(direct_ms):.2f}; "
-            f"median of paired ratios {median:.2f} (p25 {low:.2f}, p75 {high:.2f})")
+    return (f"ratio of medians {statistics.median(road_ms) / statistics.median(direct_ms):.2f}, "
+            f"of minimums {min(road_ms) / min(direct_ms):.2f}; "
+            f"paired ratios median {median:.2f} (p25 {low:.2f}, p75 {high:.2f})")
 
 
 def main():
@@ -164,24 +178,26 @@ def main():
         for title, runtime in (("console stub erp.exe (the tests' runtime)", RUNTIME_CONSOLE),
                                ("windowed stub erp.exe (as the real runtime)", RUNTIME_GUI)):
             folder = make_folder(work, f"client dir {runtime.stem}", runtime)
-            by_road, command_line = inside_wine(folder, args.repetitions, args.warmups)
+            by_road, lifetime, command_line = inside_wine(folder, args.repetitions, args.warmups)
+            direct = by_road["direct (erp.exe)"]
             print()
             print(f"{title}; timed inside wine: CreateProcessW in start_bench.exe -> first line of erp.exe's entry")
-            print(f"runtime command line on both roads: {command_line}")
+            print(f"runtime command line on every road: {command_line}")
             print(HEADER)
-            print(summary_row("launcher road (ZorvikUpdate.exe)", by_road["launcher"]))
-            print(summary_row("direct (erp.exe)", by_road["direct"]))
-            print(summary_row("  launcher process lifetime", by_road["launcher_exit"]))
-            print(ratio_block(by_road["launcher"], by_road["direct"]))
+            print(summary_row("direct (erp.exe)", direct))
+            for name, _ in STARTERS:
+                print(summary_row(name, by_road[name]))
+                print(f"{'':4}{ratio_block(by_road[name], direct)}")
+            print(summary_row("launcher process lifetime", lifetime))
         if not args.no_linux:
             folder = work / f"client dir {RUNTIME_CONSOLE.stem}"
             times = from_linux(folder, command_line, args.repetitions)
             print()
             print("console stub; timed from Linux: wine64 process started -> first line of erp.exe's entry")
             print(HEADER)
-            print(summary_row("launcher road (ZorvikUpdate.exe)", times["launcher"]))
             print(summary_row("direct (erp.exe)", times["direct"]))
-            print(ratio_block(times["launcher"], times["direct"]))
+            print(summary_row("launcher road (ZorvikUpdate.exe)", times["launcher"]))
+            print(f"{'':4}{ratio_block(times['launcher'], times['direct'])}")
         load = os.getloadavg()
         print(f"load average after: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}")
     finally:

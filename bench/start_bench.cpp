@@ -4,14 +4,16 @@
 // reads the same clock first thing at its entry and records it ("started" in
 // launches.jsonl beside it). bench/start prints the figures.
 //
-//   start_bench OUT_FILE REPETITIONS WARMUPS LAUNCHER RUNTIME ARGUMENT
+//   start_bench OUT_FILE REPETITIONS WARMUPS RUNTIME ARGUMENT STARTER...
 //
-// LAUNCHER and RUNTIME lie in one folder, so both roads start the very same runtime
-// file; the direct start gets the command line the launcher builds, the runtime path
-// and ARGUMENT each in double quotes. The roads alternate, and which goes first
-// alternates too, so drift in the machine's load falls on both alike. One line per
+// Each STARTER (the launcher, or a stand-in for comparison) lies in RUNTIME's folder
+// and starts that runtime, so every road starts the very same runtime file; the
+// direct road gets the command line the launcher builds, the runtime path and
+// ARGUMENT each in double quotes. Each repetition takes every road once, in an order
+// that rotates, so drift in the machine's load falls on all alike. One line per
 // measured start goes to OUT_FILE: "<road> <microseconds to the runtime's entry>
-// <microseconds until the started process ended> <its exit code>".
+// <microseconds until the started process ended> <its exit code>", where the road is
+// "direct" or the starter's position among the STARTERs (1, 2, ...).
 //
 // A GUI program like the launcher: neither start comes from a process with a console,
 // so the runtime (a console program, started with CREATE_NO_WINDOW by both) meets the
@@ -126,38 +128,38 @@ Start startAndTime(const std::wstring& program, const std::wstring& commandLine,
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    if (__argc != 7)
+    if (__argc < 7)
         return 2;
     const std::wstring outPath = __wargv[1];
     const int repetitions = _wtoi(__wargv[2]);
     const int warmups = _wtoi(__wargv[3]);
-    const std::wstring launcher = __wargv[4];
-    const std::wstring runtime = __wargv[5];
-    const std::wstring argument = __wargv[6];
+    const std::wstring runtime = __wargv[4];
+    const std::wstring argument = __wargv[5];
     const std::wstring log = runtime.substr(0, runtime.find_last_of(L'\\') + 1) + L"launches.jsonl";
 
     struct Road {
-        const char* name;
+        std::string name;
         std::wstring program;
         std::wstring commandLine;
     };
-    const Road roads[2] = {
-        {"launcher", launcher, quoted(launcher)},
-        {"direct", runtime, quoted(runtime) + L" " + quoted(argument)},
-    };
+    std::vector<Road> roads{{"direct", runtime, quoted(runtime) + L" " + quoted(argument)}};
+    for (int i = 6; i < __argc; ++i)
+        // The launcher ignores its command line; the stand-ins take the folder from it.
+        roads.push_back({std::to_string(i - 5), __wargv[i], quoted(__wargv[i]) + L" " + quoted(argument)});
+    const int count = static_cast<int>(roads.size());
 
     std::FILE* out = _wfopen(outPath.c_str(), L"w");
     if (out == nullptr)
         return 3;
     int failures = 0;
     for (int i = -warmups; i < repetitions; ++i) {
-        for (int k = 0; k < 2; ++k) {
-            const Road& road = roads[(i + warmups + k) % 2];
+        for (int k = 0; k < count; ++k) {
+            const Road& road = roads[(i + warmups + k) % count];
             const Start start = startAndTime(road.program, road.commandLine, log);
             if (!start.ok)
                 ++failures;
             else if (i >= 0)
-                std::fprintf(out, "%s %.1f %.1f %lu\n", road.name, start.toEntryUs, start.toExitUs,
+                std::fprintf(out, "%s %.1f %.1f %lu\n", road.name.c_str(), start.toEntryUs, start.toExitUs,
                              static_cast<unsigned long>(start.exitCode));
             // Lets the runtime's process finish ending before the next start.
             Sleep(150);
