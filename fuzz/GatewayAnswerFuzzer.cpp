@@ -1,8 +1,9 @@
 // The gateway's answer to a version query, as the launcher reads it: arbitrary bytes
-// up to the first NUL. Checked: the answer is one of the five readings, the version
-// handed on can name exactly one folder (as the file system will see it), nothing is handed on for the other readings,
-// the only failure is a std::exception (which the query turns into its network
-// status), and an answer that is strict, well-formed JSON is read as such.
+// up to the first NUL. Checked: the answer is one of the five readings; the version
+// handed on names exactly one folder, as the file system will see it; nothing is
+// handed on for the other readings; the only failure is a std::exception (which the
+// query turns into its network status); and an answer in plain RFC 8259 JSON is read
+// as a strict reader reads it.
 #include "GatewayAnswer.h"
 
 #include "FuzzCheck.h"
@@ -11,6 +12,7 @@
 
 #include <json/json.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -22,25 +24,166 @@ namespace {
 const std::string kCurrentVer = "70";
 const std::string kUntouched = "\x01untouched";
 
-// What a strict reader makes of the answer, for the documents both readers agree on:
-// an object whose "code" is an integer 0 and whose "result" is an object with string
-// members only where present. Returns false when the answer is outside that set.
+// RFC 8259 JSON and nothing more: no comments, no "+1", no ".5", no trailing text, no
+// byte order mark, strings without raw control characters. Both the launcher's
+// reader and JsonCpp's strict one accept their own extras; on this common ground
+// they must agree. Nesting is capped well below both readers' limit.
+class StrictJson {
+public:
+    explicit StrictJson(const std::string& text) : s(text) {}
+
+    bool valid()
+    {
+        return value(0) && (skipBlanks(), i == s.size());
+    }
+
+private:
+    static constexpr int kDepthLimit = 500;
+
+    void skipBlanks()
+    {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r'))
+            ++i;
+    }
+
+    bool take(char c)
+    {
+        skipBlanks();
+        if (i < s.size() && s[i] == c) {
+            ++i;
+            return true;
+        }
+        return false;
+    }
+
+    bool word(const char* w)
+    {
+        const size_t n = std::strlen(w);
+        if (s.compare(i, n, w) != 0)
+            return false;
+        i += n;
+        return true;
+    }
+
+    bool digits()
+    {
+        const size_t start = i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+            ++i;
+        return i > start;
+    }
+
+    bool number()
+    {
+        if (i < s.size() && s[i] == '-')
+            ++i;
+        if (i < s.size() && s[i] == '0')
+            ++i;
+        else if (!(i < s.size() && s[i] >= '1' && s[i] <= '9') || !digits())
+            return false;
+        if (i < s.size() && s[i] == '.' && (++i, !digits()))
+            return false;
+        if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+            ++i;
+            if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+                ++i;
+            if (!digits())
+                return false;
+        }
+        return true;
+    }
+
+    bool string()
+    {
+        if (!take('"'))
+            return false;
+        while (i < s.size()) {
+            const unsigned char c = static_cast<unsigned char>(s[i++]);
+            if (c == '"')
+                return true;
+            if (c < 0x20)
+                return false;
+            if (c != '\\')
+                continue;
+            if (i == s.size())
+                return false;
+            const char e = s[i++];
+            if (e == 'u') {
+                for (int k = 0; k < 4; ++k, ++i) {
+                    if (i == s.size() || !std::isxdigit(static_cast<unsigned char>(s[i])))
+                        return false;
+                }
+            } else if (!std::strchr("\"\\/bfnrt", e) || e == '\0') {
+                return false;
+            }
+        }
+        return false;
+    }
+
+    bool value(int depth)
+    {
+        if (depth > kDepthLimit)
+            return false;
+        skipBlanks();
+        if (i == s.size())
+            return false;
+        switch (s[i]) {
+        case '{':
+            ++i;
+            if (take('}'))
+                return true;
+            do {
+                if (!string() || !take(':') || !value(depth + 1))
+                    return false;
+            } while (take(','));
+            return take('}');
+        case '[':
+            ++i;
+            if (take(']'))
+                return true;
+            do {
+                if (!value(depth + 1))
+                    return false;
+            } while (take(','));
+            return take(']');
+        case '"':
+            return string();
+        case 't':
+            return word("true");
+        case 'f':
+            return word("false");
+        case 'n':
+            return word("null");
+        default:
+            return number();
+        }
+    }
+
+    const std::string& s;
+    size_t i = 0;
+};
+
+// What a strict reader makes of a strictly valid answer, for the documents whose
+// reading follows from the text alone: an object whose "code" is the integer 0 and
+// whose "result" is an object with string members only, where present. Returns false
+// for any other answer.
 bool strictReading(const std::string& text, GatewayAnswer& answer, std::string& url, std::string& ver)
 {
+    if (!StrictJson(text).valid())
+        return false;
     Json::CharReaderBuilder builder;
     Json::CharReaderBuilder::strictMode(&builder.settings_);
-    // The launcher's reader takes no byte order mark either: an answer that starts
-    // with one is not JSON to it.
     builder.settings_["skipBom"] = false;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value root;
+    Json::Value parsed;
     std::string errors;
     try {
-        if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors) || !root.isObject())
+        if (!reader->parse(text.data(), text.data() + text.size(), &parsed, &errors) || !parsed.isObject())
             return false;
     } catch (const std::exception&) {
         return false;
     }
+    const Json::Value& root = parsed;  // const: looking a member up must not add it
     const Json::Value& code = root["code"];
     const bool zero = (code.type() == Json::intValue && code.asLargestInt() == 0) ||
                       (code.type() == Json::uintValue && code.asLargestUInt() == 0);
@@ -49,17 +192,13 @@ bool strictReading(const std::string& text, GatewayAnswer& answer, std::string& 
     const Json::Value& result = root["result"];
     if (!result.isObject())
         return false;
-    const Json::Value& urlValue = result["url"];
-    const Json::Value& versionValue = result["version"];
-    if (!(urlValue.isNull() || urlValue.isString()) || !(versionValue.isNull() || versionValue.isString()))
-        return false;
-    if (urlValue.isNull() && result.isMember("url"))
-        return false;
-    if (versionValue.isNull() && result.isMember("version"))
+    const bool hasUrl = result.isMember("url");
+    const bool hasVersion = result.isMember("version");
+    if ((hasUrl && !result["url"].isString()) || (hasVersion && !result["version"].isString()))
         return false;
 
-    url = urlValue.isString() ? urlValue.asString() : "";
-    ver = versionValue.isString() ? versionValue.asString() : kCurrentVer;
+    url = hasUrl ? result["url"].asString() : "";
+    ver = hasVersion ? result["version"].asString() : kCurrentVer;
     if (!isVersionFolderName(ver))
         answer = GatewayAnswer::ServerError;
     else
