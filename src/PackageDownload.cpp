@@ -22,6 +22,14 @@ int downloadPercent(std::uint64_t received, std::uint64_t total)
     return static_cast<int>(std::min<std::uint64_t>(received * 100 / total, 100));
 }
 
+// Deletes what an earlier run left at `path`; false when something still stands there.
+// Such a file could not be written over either, and would pass for this run's.
+bool removeLeftover(const std::string& path)
+{
+    DeleteFileA(path.c_str());
+    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
 } // namespace
 
 void UpdateTool::fetchPackage()
@@ -60,12 +68,16 @@ void UpdateTool::downloadPackage()
     }
 
     try {
+        // The archive and package.nw of an earlier install stay in the download
+        // folder. One that cannot be replaced (read-only, held open) would be unpacked
+        // and installed as this version while this download's bytes went nowhere.
+        const bool archiveReplaceable = removeLeftover(downloadFile);
         fetchPackage();
         DebugLog& log = DebugLog::instance();
         log.write("%s\n", downloadFile.c_str());
         log.write("%s\n", downloadDir.c_str());
         log.write(Texts::kLogUnpackStart);
-        if (unzipFiles(downloadFile, downloadDir) != 0) {
+        if (!archiveReplaceable || !removeLeftover(packageFile) || unzipFiles(downloadFile, downloadDir) != 0) {
             log.write(Texts::kLogUnpackFailed);
             setStatus(Texts::kStatusUnpackFailed);
         } else {

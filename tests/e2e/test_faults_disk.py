@@ -21,6 +21,7 @@ STATUS_APPLY_FAILED = "应用新文件失败！"
 STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
 LOG_APPLY_START = "开始应用新文件！%s\n"
 LOG_APPLY_FAILED = "应用新文件失败！"
+LOG_UNPACK_FAILED = "解压包失败！"
 
 
 def files_below(folder):
@@ -146,3 +147,42 @@ def test_move_onto_a_file_the_running_client_holds_stops_there_and_loses_nothing
         if records:
             winerig.run(["taskkill", "/F", "/PID", str(records[0]["pid"])])
         client.wait(timeout=launcher.WAIT_SECONDS)
+
+
+@pytest.mark.parametrize("stale", ["pack", "package.nw"])
+def test_download_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, install_root, stale):
+    # An earlier install of 71 left its download behind, and one of its files can no
+    # longer be written over. With the record gone the gateway offers 72: the old
+    # package must not be installed under the new version.
+    old_app = dict(packages.SAMPLE_APP, **{"js/app.js": b"console.log(71);"})
+    new_app = dict(packages.SAMPLE_APP, **{"js/app.js": b"console.log(72);"})
+    download = install_root / "download"
+    write_files(download, {"pack": packages.package(old_app), "package.nw": packages.app_zip(old_app)})
+    os.chmod(download / stale, stat.S_IRUSR)
+    for _ in range(2):
+        gw.expect("POST", "/gateway.php", body=QUERY,
+                  reply=Reply.json({"code": 0, "result": {"url": gw.url("/p72.zip"), "version": "72"}}))
+        gw.expect("GET", "/p72.zip", reply=Reply(packages.package(new_app)))
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    try:
+        with launcher.debug_output(tmp_path) as debug:
+            with launcher.RunningLauncher(folder) as run:
+                dialog = launcher.Dialog().wait()
+                status = launcher.eventually(dialog.status, launcher.STATUS_UNPACK_FAILED)
+                assert status == launcher.STATUS_UNPACK_FAILED
+                assert dialog.button() == launcher.CAPTION_OK
+                assert LOG_UNPACK_FAILED.encode("gbk") in log_messages(debug, debug.first_pid())
+                dialog.click(launcher.CANCEL)
+                assert run.wait() == 0
+        assert not (install_root / "app").exists()
+        assert not (install_root / "jsver.txt").exists()
+    finally:
+        os.chmod(download / stale, stat.S_IRUSR | stat.S_IWUSR)
+
+    # Once the file may be written again, the next start installs the new package.
+    with launcher.RunningLauncher(folder) as run:
+        dialog = launcher.Dialog().wait()
+        assert launcher.eventually(dialog.status, STATUS_INSTALLED) == STATUS_INSTALLED
+        dialog.click(launcher.CANCEL)
+        assert run.wait() == 0
+    assert files_below(install_root / "app" / "72") == new_app
