@@ -3,6 +3,7 @@ replaces, and a file the running client holds open where `update.exe -n` moves f
 Each ends in the documented failure, and no file of the installed version is lost or
 cut short: every one is whole, old or new, in the installed folder or still in the
 folder it was to come from."""
+import contextlib
 import os
 import pathlib
 import stat
@@ -149,8 +150,26 @@ def test_move_onto_a_file_the_running_client_holds_stops_there_and_loses_nothing
         client.wait(timeout=launcher.WAIT_SECONDS)
 
 
+@contextlib.contextmanager
+def held_open(folder, path):
+    """A stub runtime in `folder` keeps `path` open, sharing only its reading."""
+    place_runtime(folder, sleeping=True)
+    (folder / "stub-hold").write_text(winerig.winpath(path) + "\nr")
+    holder = winerig.start([folder / "nw.exe"], cwd=folder)
+    try:
+        records = wait_for_launches(folder)
+        assert records, "the stub runtime could not open " + str(path)
+        yield
+    finally:
+        records = launches(folder)
+        if records:
+            winerig.run(["taskkill", "/F", "/PID", str(records[0]["pid"])])
+        holder.wait(timeout=launcher.WAIT_SECONDS)
+
+
+@pytest.mark.parametrize("how", ["read-only", "held-open"])
 @pytest.mark.parametrize("stale", ["pack", "package.nw"])
-def test_download_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, install_root, stale):
+def test_download_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, install_root, stale, how):
     # An earlier install of 71 left its download behind, and one of its files can no
     # longer be written over. With the record gone the gateway offers 72: the old
     # package must not be installed under the new version.
@@ -158,28 +177,30 @@ def test_download_left_over_that_cannot_be_replaced_is_never_installed(tmp_path,
     new_app = dict(packages.SAMPLE_APP, **{"js/app.js": b"console.log(72);"})
     download = install_root / "download"
     write_files(download, {"pack": packages.package(old_app), "package.nw": packages.app_zip(old_app)})
-    os.chmod(download / stale, stat.S_IRUSR)
     for _ in range(2):
         gw.expect("POST", "/gateway.php", body=QUERY,
                   reply=Reply.json({"code": 0, "result": {"url": gw.url("/p72.zip"), "version": "72"}}))
         gw.expect("GET", "/p72.zip", reply=Reply(packages.package(new_app)))
     folder = launcher.make_launcher_folder(tmp_path, "client app")
-    try:
+    with contextlib.ExitStack() as fault:
+        if how == "read-only":
+            os.chmod(download / stale, stat.S_IRUSR)
+            fault.callback(os.chmod, download / stale, stat.S_IRUSR | stat.S_IWUSR)
+        else:
+            fault.enter_context(held_open(tmp_path / "holder", download / stale))
         with launcher.debug_output(tmp_path) as debug:
             with launcher.RunningLauncher(folder) as run:
                 dialog = launcher.Dialog().wait()
                 status = launcher.eventually(dialog.status, launcher.STATUS_UNPACK_FAILED)
-                assert status == launcher.STATUS_UNPACK_FAILED
+                assert status == launcher.STATUS_UNPACK_FAILED, files_below(install_root / "app")
                 assert dialog.button() == launcher.CAPTION_OK
                 assert LOG_UNPACK_FAILED.encode("gbk") in log_messages(debug, debug.first_pid())
                 dialog.click(launcher.CANCEL)
                 assert run.wait() == 0
         assert not (install_root / "app").exists()
         assert not (install_root / "jsver.txt").exists()
-    finally:
-        os.chmod(download / stale, stat.S_IRUSR | stat.S_IWUSR)
 
-    # Once the file may be written again, the next start installs the new package.
+    # Once the file may be replaced again, the next start installs the new package.
     with launcher.RunningLauncher(folder) as run:
         dialog = launcher.Dialog().wait()
         assert launcher.eventually(dialog.status, STATUS_INSTALLED) == STATUS_INSTALLED

@@ -3,10 +3,12 @@
 // can assert the exact command line, working directory and process id. When a file
 // named stub-sleep lies beside it, it then waits until it is killed, which lets a
 // test play a client that is still running. When a file named stub-hold lies beside
-// it, the runtime first opens the file that stub-hold names (UTF-8, relative to the
-// runtime's folder) without sharing its deletion, as a running client holds its own
-// files, and keeps it open until it ends; it records its start only once it holds
-// the file, and ends with 3 without a record when it cannot open it. The record's
+// it, the runtime first opens the file that stub-hold names on its first line (UTF-8,
+// relative to the runtime's folder, or absolute) without sharing its deletion, as a
+// running client holds its own files, and keeps it open until it ends; a second line
+// "r" shares only reading (the default shares reading and writing). It records its
+// start only once it holds the file, and ends with 3 without a record when it cannot
+// open it. The record's
 // "started" is the system time (100 ns units since 1601) taken first thing at entry,
 // so a benchmark can time a start against the moment its starter asked for it.
 #include <windows.h>
@@ -91,8 +93,13 @@ std::wstring fromUtf8(const std::string& text)
     return out;
 }
 
-// The name in stub-hold, or an empty text when there is no such file.
-std::wstring heldFileName(const std::wstring& folder)
+struct HeldFile {
+    std::wstring name; // empty: hold nothing
+    DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+};
+
+// What stub-hold asks for; nothing when there is no such file.
+HeldFile heldFile(const std::wstring& folder)
 {
     HANDLE file = CreateFileW((folder + L"stub-hold").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -105,7 +112,17 @@ std::wstring heldFileName(const std::wstring& folder)
     std::string text = ok ? std::string(name, got) : std::string();
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
-    return fromUtf8(text);
+    HeldFile held;
+    const size_t lineEnd = text.find('\n');
+    if (lineEnd != std::string::npos) {
+        if (text.substr(lineEnd + 1) == "r")
+            held.sharing = FILE_SHARE_READ;
+        text.resize(lineEnd);
+        if (!text.empty() && text.back() == '\r')
+            text.pop_back();
+    }
+    held.name = fromUtf8(text);
+    return held;
 }
 
 } // namespace
@@ -117,13 +134,13 @@ int wmain()
     const std::wstring self = modulePath();
     const std::wstring folder = self.substr(0, self.find_last_of(L'\\') + 1);
 
-    const std::wstring held = heldFileName(folder);
-    if (!held.empty()) {
-        // Reading and writing stay shared; deleting, renaming and replacing do not.
-        // The handle stays open until the process ends.
-        const HANDLE file = CreateFileW((folder + held).c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HeldFile held = heldFile(folder);
+    if (!held.name.empty()) {
+        // Deleting, renaming and replacing are never shared. The handle stays open
+        // until the process ends.
+        const bool absolute = held.name.size() > 1 && held.name[1] == L':';
+        const HANDLE file = CreateFileW((absolute ? held.name : folder + held.name).c_str(), GENERIC_READ,
+                                        held.sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return 3;
     }
