@@ -17,6 +17,39 @@ bool endsInSeparator(const std::string& path)
     return !path.empty() && (path.back() == '\\' || path.back() == '/');
 }
 
+// True when the extraction can write over every file an earlier attempt left below
+// `folder`. It skips a file it cannot open, and such a left-over (read-only, or held
+// open by another process without shared writing) would be moved into place as if it
+// were the package's own copy. Links to folders are not followed.
+bool leftoversReplaceable(const std::string& folder)
+{
+    std::deque<std::string> toSearch{endsInSeparator(folder) ? folder : folder + '\\'};
+    while (!toSearch.empty()) {
+        const std::string current = toSearch.front();
+        toSearch.pop_front();
+        WIN32_FIND_DATAA entry;
+        const UniqueFindHandle find(FindFirstFileA((current + "*").c_str(), &entry));
+        if (!find)
+            continue;
+        do {
+            const std::string name = entry.cFileName;
+            const std::string full = current + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (name != "." && name != ".." && !isFolderLink(entry.dwFileAttributes))
+                    toSearch.push_back(full + '\\');
+                continue;
+            }
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                return false;
+            const UniqueFileHandle file(CreateFileA(full.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file)
+                return false;
+        } while (FindNextFileA(find.get(), &entry));
+    }
+    return true;
+}
+
 } // namespace
 
 bool UpdateTool::deployPackage()
@@ -26,7 +59,9 @@ bool UpdateTool::deployPackage()
     makeFolders(stagingDir);
 
     log.write(Texts::kLogExtractStart, packageFile.c_str());
-    if (unzipFiles(packageFile, stagingDir) != 0) {
+    // A staging folder left by an earlier attempt is reused, but only when every file
+    // in it will take the package's copy.
+    if (!leftoversReplaceable(stagingDir) || unzipFiles(packageFile, stagingDir) != 0) {
         log.write(Texts::kLogExtractFailed);
         setStatus(Texts::kStatusUnpackFailed);
         return false;

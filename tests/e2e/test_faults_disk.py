@@ -23,6 +23,7 @@ STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
 LOG_APPLY_START = "开始应用新文件！%s\n"
 LOG_APPLY_FAILED = "应用新文件失败！"
 LOG_UNPACK_FAILED = "解压包失败！"
+LOG_EXTRACT_FAILED = "解压文件失败！"
 
 
 def files_below(folder):
@@ -168,15 +169,21 @@ def held_open(folder, path):
 
 
 @pytest.mark.parametrize("how", ["read-only", "held-open"])
-@pytest.mark.parametrize("stale", ["pack", "package.nw"])
-def test_download_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, install_root, stale, how):
-    # An earlier install of 71 left its download behind, and one of its files can no
-    # longer be written over. With the record gone the gateway offers 72: the old
-    # package must not be installed under the new version.
+@pytest.mark.parametrize("stale, log", [
+    ("download/pack", LOG_UNPACK_FAILED),
+    ("download/package.nw", LOG_UNPACK_FAILED),
+    ("app/temp72/js/app.js", LOG_EXTRACT_FAILED),
+], ids=["pack", "package.nw", "staging"])
+def test_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, install_root, stale, log, how):
+    # An earlier install of 71 left its download behind, and an attempt at 72 was
+    # killed half-way through its staging folder with the old app.js in it; one of
+    # these files can no longer be written over. With the record gone the gateway
+    # offers 72: nothing of the old package may be installed under the new version.
     old_app = dict(packages.SAMPLE_APP, **{"js/app.js": b"console.log(71);"})
     new_app = dict(packages.SAMPLE_APP, **{"js/app.js": b"console.log(72);"})
-    download = install_root / "download"
-    write_files(download, {"pack": packages.package(old_app), "package.nw": packages.app_zip(old_app)})
+    write_files(install_root, {"download/pack": packages.package(old_app),
+                               "download/package.nw": packages.app_zip(old_app),
+                               "app/temp72/js/app.js": old_app["js/app.js"]})
     for _ in range(2):
         gw.expect("POST", "/gateway.php", body=QUERY,
                   reply=Reply.json({"code": 0, "result": {"url": gw.url("/p72.zip"), "version": "72"}}))
@@ -184,20 +191,20 @@ def test_download_left_over_that_cannot_be_replaced_is_never_installed(tmp_path,
     folder = launcher.make_launcher_folder(tmp_path, "client app")
     with contextlib.ExitStack() as fault:
         if how == "read-only":
-            os.chmod(download / stale, stat.S_IRUSR)
-            fault.callback(os.chmod, download / stale, stat.S_IRUSR | stat.S_IWUSR)
+            os.chmod(install_root / stale, stat.S_IRUSR)
+            fault.callback(os.chmod, install_root / stale, stat.S_IRUSR | stat.S_IWUSR)
         else:
-            fault.enter_context(held_open(tmp_path / "holder", download / stale))
+            fault.enter_context(held_open(tmp_path / "holder", install_root / stale))
         with launcher.debug_output(tmp_path) as debug:
             with launcher.RunningLauncher(folder) as run:
                 dialog = launcher.Dialog().wait()
                 status = launcher.eventually(dialog.status, launcher.STATUS_UNPACK_FAILED)
                 assert status == launcher.STATUS_UNPACK_FAILED, files_below(install_root / "app")
                 assert dialog.button() == launcher.CAPTION_OK
-                assert LOG_UNPACK_FAILED.encode("gbk") in log_messages(debug, debug.first_pid())
+                assert log.encode("gbk") in log_messages(debug, debug.first_pid())
                 dialog.click(launcher.CANCEL)
                 assert run.wait() == 0
-        assert not (install_root / "app").exists()
+        assert not (install_root / "app" / "72").exists()
         assert not (install_root / "jsver.txt").exists()
 
     # Once the file may be replaced again, the next start installs the new package.

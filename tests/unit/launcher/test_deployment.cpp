@@ -4,6 +4,7 @@
 #include "Texts.h"
 #include "UpdateTool.h"
 #include "ZipWriter.h"
+#include "common/UniqueHandle.h"
 
 #include <gtest/gtest.h>
 
@@ -130,6 +131,42 @@ TEST(DeployPackage, LeftoverStagingFolderIsReused)
     EXPECT_TRUE(rig.tool.deployPackage());
     EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\index.html"), "new");
     EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\extra.txt"), "left over");
+}
+
+// A left-over the extraction cannot write over would be installed in place of the
+// package's copy; the deployment fails before it unpacks anything instead.
+TEST(DeployPackage, LeftoverStagingFileThatCannotBeWrittenOverFailsTheExtraction)
+{
+    enum class Fault { ReadOnly, HeldWithoutSharedWriting };
+    for (const Fault fault : {Fault::ReadOnly, Fault::HeldWithoutSharedWriting}) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        Rig rig;
+        const std::string stale = rig.tool.stagingDir + "\\js\\app.js";
+        makeFolders(rig.tool.stagingDir + "\\js");
+        TempFolder::write(stale, "older package");
+        makeFolders(rig.tool.targetDir);
+        TempFolder::write(rig.tool.targetDir + "\\keep", "installed");
+        ZipWriter zip;
+        zip.add("js/app.js", "new");
+        zip.add("index.html", "new");
+        zip.save(rig.tool.packageFile);
+        UniqueFileHandle holder;
+        if (fault == Fault::ReadOnly)
+            SetFileAttributesA(stale.c_str(), FILE_ATTRIBUTE_READONLY);
+        else
+            holder.reset(CreateFileA(stale.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+
+        EXPECT_FALSE(rig.tool.deployPackage());
+
+        holder.reset();
+        SetFileAttributesA(stale.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(rig.status.texts.back(), Texts::kStatusUnpackFailed);
+        EXPECT_EQ(TempFolder::read(stale), "older package");
+        EXPECT_EQ(GetFileAttributesA((rig.tool.stagingDir + "\\index.html").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\keep"), "installed");
+        EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
+    }
 }
 
 TEST(DeployPackage, PackageThatIsNoArchiveFailsWithoutTouchingTheTarget)
