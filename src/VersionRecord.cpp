@@ -75,6 +75,21 @@ bool parseJson(const std::string& text, Json::Value& root)
     }
 }
 
+// The record as save() writes it, without the line end: one compact line, members
+// sorted by name. Bytes above 0x7F are written as they are: the record is narrow text
+// and a GBK version must survive the round trip.
+std::string recordLine(const std::string& platform, const std::string& type, const std::string& ver)
+{
+    Json::Value root(Json::objectValue);
+    root["ver"] = ver;
+    root["platform"] = platform;
+    root["type"] = type;
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    return Json::writeString(builder, root);
+}
+
 } // namespace
 
 VersionRecord::VersionRecord(const std::string& recordPath)
@@ -116,7 +131,12 @@ bool VersionRecord::load(const std::string& recordPath)
                        memberText(root, "platform", Json::Value(2), newPlatform) &&
                        memberText(root, "type", Json::Value(1), newType) &&
                        memberText(root, "ver", Json::Value(kDefaultVer), newVer) &&
-                       isVersionFolderName(newVer);
+                       isVersionFolderName(newVer) &&
+                       // Values spread over several lines, or control bytes that the
+                       // writer escapes six bytes each, can make the line save() writes
+                       // longer than a readable one: the next start would then find the
+                       // install gone. Such a record is not ours either.
+                       recordLine(newPlatform, newType, newVer).size() <= kMaxLineLength;
     if (!valid) {
         setDefaults();
         return false;
@@ -129,17 +149,7 @@ bool VersionRecord::load(const std::string& recordPath)
 
 void VersionRecord::save() const
 {
-    Json::Value root(Json::objectValue);
-    root["ver"] = ver;
-    root["platform"] = platform;
-    root["type"] = type;
-
-    // One compact line, members sorted by name. Bytes above 0x7F are written as they
-    // are: the record is narrow text and a GBK version must survive the round trip.
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    builder["emitUTF8"] = true;
-    const std::string line = Json::writeString(builder, root) + "\n";
+    const std::string line = recordLine(platform, type, ver) + "\n";
 
     unique_file file(std::fopen(path.c_str(), "w"));
     if (!file) {

@@ -149,6 +149,28 @@ TEST(VersionRecord, LongestAcceptedLineIs499Characters)
     EXPECT_FALSE(loadBytes(folder, "{\"ver\":\"8\"" + std::string(499 - 10, ' ') + "}\n").ok);
 }
 
+TEST(VersionRecord, RecordWhoseSavedLineWouldBeUnreadableIsRefused)
+{
+    // Whatever load accepts, save must write as a line that loads again: control bytes
+    // grow to six-byte escapes, and values over several short lines join into one.
+    TempFolder folder;
+    const std::string fits = "{\"type\":\"" + std::string(77, '\x01') + "\"}";
+    const std::string grows = "{\"type\":\"" + std::string(78, '\x01') + "\"}";
+    const std::string joined = "{\"platform\":\"" + std::string(470, 'a') + "\",\n\"ver\":\"7\"}";
+    EXPECT_TRUE(loadBytes(folder, fits).ok);
+    EXPECT_FALSE(loadBytes(folder, grows).ok);
+    EXPECT_FALSE(loadBytes(folder, joined).ok);
+
+    const std::string file = folder / "jsver.txt";
+    TempFolder::write(file, fits);
+    VersionRecord record;
+    ASSERT_TRUE(record.load(file));
+    record.save();
+    VersionRecord again;
+    EXPECT_TRUE(again.load(file));
+    EXPECT_EQ(again.getType(), std::string(77, '\x01'));
+}
+
 TEST(VersionRecord, ConstructedFromAMissingPathHoldsTheDefaults)
 {
     TempFolder folder;
