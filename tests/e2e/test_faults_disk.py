@@ -1,8 +1,9 @@
 """The disk refusing a change: a read-only file in the version folder the launcher
-replaces, and a file the running client holds open where `update.exe -n` moves files.
-Each ends in the documented failure, and no file of the installed version is lost or
-cut short: every one is whole, old or new, in the installed folder or still in the
-folder it was to come from."""
+replaces; a file an earlier run left in the download or staging folder that can no
+longer be written over; a file the running client holds open where `update.exe -n`
+moves files. Each ends in the documented failure, and no file of the installed
+version is lost or cut short: every one is whole, old or new, in the installed folder
+or still in the folder it was to come from; nothing old is installed as new."""
 import contextlib
 import os
 import pathlib
@@ -118,6 +119,7 @@ def test_move_onto_a_file_the_running_client_holds_stops_there_and_loses_nothing
            "added.txt": b"new in 2.5.0"}
     write_files(installed, old)
     write_files(staged, new)
+    # (A read-only app.js would do on Windows; wine lets root replace it.)
     (installed / "stub-hold").write_text("app.js")  # the client keeps its app.js open
     client = winerig.start([installed / "nw.exe"], cwd=installed)
     try:
@@ -132,7 +134,7 @@ def test_move_onto_a_file_the_running_client_holds_stops_there_and_loses_nothing
         # The failed move is not reported; the runtime is started all the same.
         assert (result.returncode, result.stdout) == (0, b"")
         assert len(wait_for_launches(installed, count=2)) == 2
-        assert client.poll() is None
+        assert client.poll() is None  # the running client was left alone
         names_in_target = files_below(installed)
         # Moved before the held file: in place, whole.
         assert names_in_target["index.html"] == new["index.html"]
