@@ -102,7 +102,8 @@ def inside_wine(folder, repetitions, warmups):
                           *(winerig.winpath(folder / program.name) for _, program in STARTERS)],
                          timeout=60 + repetitions * 60)
     if result.returncode != 0:
-        raise SystemExit(f"start_bench failed with {result.returncode}")
+        last = out.read_text().splitlines()[-1:] if out.exists() else []
+        raise SystemExit(f"start_bench failed with {result.returncode}: {last}")
     rows = [line.split() for line in out.read_text().splitlines()]
     # Every start of the runtime, on every road, must have had the very same command line.
     lines = {r["command_line"] for r in read_records(folder)}

@@ -83,6 +83,7 @@ unsigned long long awaitRecord(const std::wstring& log, std::size_t known, DWORD
 }
 
 struct Start {
+    const char* failure = "";
     double toEntryUs = 0;
     double toExitUs = 0;
     DWORD exitCode = 0;
@@ -105,14 +106,17 @@ Start startAndTime(const std::wstring& program, const std::wstring& commandLine,
 
     const unsigned long long asked = systemTimeNow();
     if (!CreateProcessW(program.c_str(), writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &created))
+                        nullptr, nullptr, &startup, &created)) {
+        result.failure = "not started";
         return result;
+    }
     UniqueHandle thread(created.hThread);
     UniqueHandle process(created.hProcess);
     if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
         // A launcher that shows its dialog (no version record) waits for a user: end it
         // rather than leave it behind.
         TerminateProcess(process.get(), 3);
+        result.failure = "did not end";
         return result;
     }
     const unsigned long long ended = systemTimeNow();
@@ -120,8 +124,10 @@ Start startAndTime(const std::wstring& program, const std::wstring& commandLine,
 
     // On the launcher's road the runtime may still be starting when the launcher ends.
     const unsigned long long entered = awaitRecord(log, known, 60000);
-    if (entered == 0 || entered < asked)
+    if (entered == 0 || entered < asked) {
+        result.failure = entered == 0 ? "no runtime record" : "runtime record from before the start";
         return result;
+    }
     result.toEntryUs = static_cast<double>(entered - asked) / 10.0;
     result.toExitUs = static_cast<double>(ended - asked) / 10.0;
     result.ok = true;
@@ -160,7 +166,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             const Road& road = roads[(i + warmups + k) % count];
             const Start start = startAndTime(road.program, road.commandLine, log);
             if (!start.ok) {
-                std::fprintf(out, "failed %s\n", road.name.c_str());
+                std::fprintf(out, "failed %s: %s\n", road.name.c_str(), start.failure);
                 std::fclose(out);
                 return 1;
             }
