@@ -41,6 +41,8 @@ FILETIME_UNIX_EPOCH = 116_444_736_000_000_000
 
 
 def quartiles(values):
+    if len(values) < 2:
+        return values[0], values[0], values[0]
     q = statistics.quantiles(values, n=4, method="inclusive")
     return q[0], q[1], q[2]
 

@@ -134,6 +134,8 @@ class Runner:
 
 
 def quartiles(values):
+    if len(values) < 2:
+        return values[0], values[0], values[0]
     q = statistics.quantiles(values, n=4, method="inclusive")
     return q[0], q[1], q[2]
 
