@@ -17,7 +17,6 @@ to the runtime's entry), with the console stub: what starting a Windows program 
 from outside wine, which both roads pay once.
 """
 import argparse
-import json
 import os
 import pathlib
 import shutil
