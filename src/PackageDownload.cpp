@@ -77,7 +77,10 @@ void UpdateTool::downloadPackage()
         log.write("%s\n", downloadFile.c_str());
         log.write("%s\n", downloadDir.c_str());
         log.write(Texts::kLogUnpackStart);
-        if (!archiveReplaceable || !removeLeftover(packageFile) || unzipFiles(downloadFile, downloadDir) != 0) {
+        // Named here, not taken from packageFile: only the download folder's own copy
+        // may ever be deleted.
+        const std::string unpackedPackage = downloadDir + "/package.nw";
+        if (!archiveReplaceable || !removeLeftover(unpackedPackage) || unzipFiles(downloadFile, downloadDir) != 0) {
             log.write(Texts::kLogUnpackFailed);
             setStatus(Texts::kStatusUnpackFailed);
         } else {
