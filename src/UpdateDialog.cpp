@@ -34,9 +34,18 @@ bool createUpdateDialog(HINSTANCE instance, int showCommand)
 {
     g_instance = instance;
 
-    // The template names the progress bar's class; loading comctl32 registers it.
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
+    // The template names the progress bar's class; loading comctl32 registers it. It
+    // is loaded here rather than imported: a launcher that only starts the installed
+    // client never shows a window, and comctl32's attach alone brings up the display
+    // driver. The manifest's activation context still selects version 6.
+    using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    if (const HMODULE controlsLibrary = LoadLibraryW(L"comctl32.dll")) {
+        const auto initControls = reinterpret_cast<InitControls>(
+            reinterpret_cast<void*>(GetProcAddress(controlsLibrary, "InitCommonControlsEx")));
+        const INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
+        if (initControls)
+            initControls(&controls);
+    }
 
     HWND dialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr,
                                      updateDialogProc, 0);
