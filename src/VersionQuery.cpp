@@ -5,6 +5,7 @@
 #include "Texts.h"
 
 #include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -48,6 +49,10 @@ void UpdateTool::queryVersion()
         while (DWORD got = response->ReadContent(reinterpret_cast<BYTE*>(answer.get()) + received,
                                                  kAnswerLimit - received))
             received += got;
+        // A connection reset mid-answer reaches us as a clean end under some stacks: an
+        // answer shorter than its Content-Length is a failed read, not a shorter answer.
+        if (received < contentLength)
+            throw std::runtime_error("answer shorter than its Content-Length");
         answer[received] = '\0';
         OutputDebugStringA(answer.get());
 

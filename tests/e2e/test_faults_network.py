@@ -75,10 +75,13 @@ def test_answer_cut_by_a_reset_fails_the_check_and_the_retry_installs(tmp_path, 
                           reset_after=20 if cut == "in-headers" else head + 40))
     run, dialog = start(tmp_path)
     with run:
-        # Whether the reset shows as a failed read or as an answer cut short, the
-        # check fails and offers the retry; nothing is downloaded.
-        status = launcher.eventually(
-            lambda: dialog.status() in (launcher.STATUS_NETWORK_ERROR, STATUS_SERVER_ERROR), True)
+        # A body cut short of its Content-Length is the network's failure. Headers cut
+        # before their end reach the launcher from wine as a complete answer with an
+        # empty body, which is unparsable: the check fails either way and offers the
+        # retry; nothing is downloaded.
+        shown = (launcher.STATUS_NETWORK_ERROR,) if cut == "in-body" else \
+            (launcher.STATUS_NETWORK_ERROR, STATUS_SERVER_ERROR)
+        status = launcher.eventually(lambda: dialog.status() in shown, True)
         assert status is True, dialog.status()
         assert dialog.button() == launcher.CAPTION_RETRY
         assert nothing_installed(install_root)

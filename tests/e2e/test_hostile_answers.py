@@ -245,6 +245,9 @@ def test_documented_answers_end_as_documented(campaign, answers):
         "size/10239-no-length": STATUS_NETWORK_ERROR,
         "size/1048576": STATUS_NETWORK_ERROR,
         "size/empty": STATUS_SERVER_ERROR,
+        # Cut short of its Content-Length: a reset reads as a clean end under wine,
+        # and the launcher takes it for the failed read it is.
+        "size/short-of-length": STATUS_NETWORK_ERROR,
         # Too deep to parse is not parsable: the server's fault, not the network's.
         "nest/array-10000-open": STATUS_SERVER_ERROR,
         "nest/array-1001": STATUS_SERVER_ERROR,
