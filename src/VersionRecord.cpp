@@ -17,8 +17,13 @@ struct FileCloser {
 };
 using unique_file = std::unique_ptr<std::FILE, FileCloser>;
 
+// A record is one line; a few more allow for a hand-edited one. A file far beyond
+// that is not ours, and reading it whole could exhaust a 32-bit launcher's memory.
+constexpr size_t kMaxRecordSize = 64 * 1024;
+
 // Reads the file in text mode and joins its lines without their line ends. Refuses
-// what cannot be a record: overlong lines and NUL bytes (binary files).
+// what cannot be a record: overlong lines, NUL bytes (binary files) and files far
+// larger than a record.
 bool readJoinedLines(std::FILE* file, std::string& joined)
 {
     joined.clear();
@@ -32,7 +37,8 @@ bool readJoinedLines(std::FILE* file, std::string& joined)
                 lineLength = 0;
                 continue;
             }
-            if (c == '\0' || ++lineLength > VersionRecord::kMaxLineLength)
+            if (c == '\0' || ++lineLength > VersionRecord::kMaxLineLength ||
+                joined.size() >= kMaxRecordSize)
                 return false;
             joined += c;
         }

@@ -140,6 +140,24 @@ TEST(VersionRecord, NestingBeyondTheParsersDepthLimitInShortLinesIsUnreadable)
     }
 }
 
+TEST(VersionRecord, FileFarLargerThanARecordIsUnreadable)
+{
+    // Short lines of blanks around a valid record: 64 KiB of content still reads,
+    // anything beyond is refused before it is held whole.
+    TempFolder folder;
+    const std::string record = "{\"ver\":\"8\"}";
+    const std::string blankLine = std::string(63, ' ') + "\n";
+    std::string fits = record, tooLarge = record;
+    for (int i = 0; i < 1040; ++i) // 12 + 1040 x 63 = 65532 bytes without line ends
+        fits += blankLine;
+    for (int i = 0; i < 1100; ++i) // 69312 bytes
+        tooLarge += blankLine;
+    EXPECT_TRUE(loadBytes(folder, fits).ok);
+    const Loaded got = loadBytes(folder, tooLarge);
+    EXPECT_FALSE(got.ok);
+    EXPECT_EQ(got.ver, "70");
+}
+
 TEST(VersionRecord, LongestAcceptedLineIs499Characters)
 {
     TempFolder folder;
