@@ -87,16 +87,18 @@ int UpdateTool::unzipFiles(const std::string& archivePath, const std::string& de
         unzClose(archive);
         return -1;
     }
-    const int result = extractAll(archive);
+    const int walkStatus = extractAll(archive);
     _chdir(moduleDir.c_str());
     unzClose(archive); // closes an entry the walk left open first
-    return result;
+    // A walk stopped by a broken entry left a partial tree; installing it would pass a
+    // damaged package off as the new version. Skipped entries do not stop the walk.
+    return walkStatus == 0 ? 0 : -1;
 }
 
 int UpdateTool::extractAll(unzFile archive)
 {
-    extractEntries(archive, [this](std::uint64_t done, std::uint64_t total) {
+    const WalkOutcome outcome = extractEntries(archive, [this](std::uint64_t done, std::uint64_t total) {
         reportProgress(ProgressPhase::Extract, static_cast<int>(done * 100 / total));
     });
-    return 0;
+    return outcome.stopStatus;
 }

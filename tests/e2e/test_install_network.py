@@ -3,12 +3,14 @@ the package from it, unpacks it twice, swaps the version folder into place, reco
 the version and starts the client when the button is pressed. Every outcome of the
 answer and of the download ends in the texts and button behaviour the user is shown."""
 import time
+import zlib
 
 import pytest
 
 import launcher
 import packages
 import winerig
+import ziputil
 from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from gateway import Reply
 
@@ -237,6 +239,61 @@ def test_package_that_is_no_archive_is_final(tmp_path, gw, install_root):
         assert dialog.button() == launcher.CAPTION_OK
         assert not (install_root / "app" / "71").exists()
         press_and_expect_nothing(dialog, run, folder)
+
+
+def _crc_broken_app():
+    """package.nw whose js/app.js is whole but carries a wrong CRC."""
+    return ziputil.build_zip([
+        ziputil.entry(name, data, crc=(zlib.crc32(data) ^ 1) if name == "js/app.js" else None)
+        for name, data in packages.SAMPLE_APP.items()])
+
+
+def _crc_broken_outer():
+    """The downloaded archive whose package.nw (itself sound) fails its CRC."""
+    inner = packages.app_zip()
+    return ziputil.build_zip([ziputil.entry("package.nw", inner, crc=zlib.crc32(inner) ^ 1,
+                                            compress=False)])
+
+
+@pytest.mark.parametrize("body, log", [
+    (lambda: packages.outer_zip(_crc_broken_app()), "解压文件失败！"),
+    (_crc_broken_outer, "解压包失败！"),
+], ids=["package.nw-entry", "download"])
+def test_package_that_fails_its_crc_installs_nothing_and_a_later_start_installs(
+        tmp_path, gw, install_root, body, log):
+    # An earlier attempt left a version folder behind; a failed extraction must not
+    # delete it, move the staging folder over it or record the version.
+    (install_root / "app" / "71").mkdir(parents=True)
+    (install_root / "app" / "71" / "left-over.txt").write_bytes(b"earlier attempt")
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(gw.url("/p.zip"), "71"))
+    gw.expect("GET", "/p.zip", reply=Reply(body()))
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    with launcher.debug_output(tmp_path) as debug:
+        with launcher.RunningLauncher(folder) as run:
+            dialog = launcher.Dialog().wait()
+            wait_for(dialog, launcher.STATUS_UNPACK_FAILED)
+            assert dialog.button() == launcher.CAPTION_OK
+            messages = [text[22:] for _, text in debug.records(debug.first_pid())
+                        if launcher.LOG_PREFIX.match(text)]
+            assert log.encode("gbk") in messages, messages[-4:]
+            press_and_expect_nothing(dialog, run, folder)
+            dialog.click(launcher.CANCEL)
+            assert run.wait() == 0
+    assert not (install_root / "jsver.txt").exists()
+    assert [p.name for p in (install_root / "app" / "71").iterdir()] == ["left-over.txt"]
+
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(gw.url("/p.zip"), "71"))
+    gw.expect("GET", "/p.zip", reply=Reply(packages.package()))
+    with launcher.RunningLauncher(folder) as run:
+        dialog = launcher.Dialog().wait()
+        wait_for(dialog, STATUS_INSTALLED)
+        press_and_expect_client(dialog, run, folder, "71")
+    app = install_root / "app" / "71"
+    assert sorted(p.relative_to(app).as_posix() for p in app.rglob("*") if p.is_file()) == \
+        sorted(packages.SAMPLE_APP)
+    for name, data in packages.SAMPLE_APP.items():
+        assert (app / name).read_bytes() == data
+    assert (install_root / "jsver.txt").read_bytes() == b'{"platform":"2","type":"1","ver":"71"}\r\n'
 
 
 def test_download_without_content_length_completes(tmp_path, gw, install_root):

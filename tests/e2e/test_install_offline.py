@@ -1,10 +1,13 @@
 """The install from res.dat beside the launcher: no network, the shipped version
 recorded in the install root, and the client started as soon as it is in place."""
+import zlib
+
 import pytest
 
 import launcher
 import packages
 import winerig
+import ziputil
 from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 
 
@@ -63,8 +66,19 @@ def test_archive_without_a_usable_record_installs_version_70(tmp_path, install_r
     assert (install_root / "jsver.txt").read_bytes() == b'{"platform":"2","type":"1","ver":"70"}\r\n'
 
 
-def test_broken_archive_shows_the_unpack_failure_box_and_leaves_nothing_installed(tmp_path, install_root):
-    folder = shipped(tmp_path, record=b'{"ver":"5"}', archive=b"PK\x03\x04 but nothing more")
+def _crc_broken_app():
+    """The application archive with js/app.js whole but under a wrong CRC: its walk
+    stops there, which fails the extraction like an archive that cannot be opened."""
+    return ziputil.build_zip([
+        ziputil.entry(name, data, crc=(zlib.crc32(data) ^ 1) if name == "js/app.js" else None)
+        for name, data in packages.SAMPLE_APP.items()])
+
+
+@pytest.mark.parametrize("archive", [b"PK\x03\x04 but nothing more", _crc_broken_app()],
+                         ids=["not-an-archive", "crc-mismatch"])
+def test_broken_archive_shows_the_unpack_failure_box_and_leaves_nothing_installed(tmp_path, install_root,
+                                                                                  archive):
+    folder = shipped(tmp_path, record=b'{"ver":"5"}', archive=archive)
     with launcher.RunningLauncher(folder) as run:
         dialog = launcher.Dialog().wait()
         launcher.Dialog(launcher.UNPACK_FAILED_BOX).wait()

@@ -2,11 +2,11 @@
 
     cases = generate(out_dir, seed=7, canary=<folder>, c_drive=<folder>, depth=3)
 
-writes out_dir/NNNNN.zip and returns one Case per archive: its class, what the
-launcher's extraction may return (0, or -1 when the archive cannot be opened), what the
-update tool's may return (Complete / Incomplete), which entry contents must and must
-not be found in the sandbox afterwards, and the places outside the sandbox that its
-names aim at.
+writes out_dir/NNNNN.zip and returns one Case per archive: its class, how the
+launcher's extraction may end (walked to the end: 0; stopped by a broken entry or
+directory: -1; not opened: -1), what the update tool's may return (Complete /
+Incomplete), which entry contents must and must not be found in the sandbox
+afterwards, and the places outside the sandbox that its names aim at.
 
 Every entry carries data of its own (the archive's number and the entry's), so its
 CRC-32 and size name it in the sandbox listing whatever name it ended up under.
@@ -29,9 +29,16 @@ LOCATOR64 = 0x07064B50
 DOS_TIME = (13 << 11) | (45 << 5) | 15
 DOS_DATE = ((2021 - 1980) << 9) | (6 << 5) | 15
 
-OPENED = {0}            # the launcher walked the archive
-NOT_OPENED = {-1}       # the launcher could not open it
-OPEN_OR_NOT = {0, -1}
+# How the launcher's unzipFiles may end, and the code each end gives.
+WALKED = "walked"       # every entry reached; refused names and uncreatable files skipped
+HALTED = "stopped"      # opened, but a read, size, CRC or move to the next entry stopped it
+UNREADABLE = "unopened"  # not an archive the reader can open
+LAUNCHER_CODE = {WALKED: 0, HALTED: -1, UNREADABLE: -1}
+
+OPENED = {WALKED}
+STOPPED = {HALTED}
+NOT_OPENED = {UNREADABLE}
+OPEN_OR_NOT = {WALKED, HALTED, UNREADABLE}
 COMPLETE = {"Complete"}
 INCOMPLETE = {"Incomplete"}
 EITHER = {"Complete", "Incomplete"}
@@ -134,6 +141,7 @@ class Case:
         self.cls = cls
         self.items = items
         self.launcher = set(launcher)
+        self.launcher_codes = {LAUNCHER_CODE[end] for end in self.launcher}
         self.tool = set(tool)
         self.present = [crc_key(d) for d in present]   # must be in the sandbox
         self.absent = [crc_key(d) for d in absent]     # must not be
@@ -380,25 +388,25 @@ class Generator:
                 # what came is written but the entry fails and the walk stops
                 item = Item("huge.bin", big, method=8, usize=0xFFFFFFFF)
                 self.add("huge-size", [Item("before.txt", before), item, Item("after.txt", after)],
-                         launcher=OPENED, tool=INCOMPLETE, present=[before, big], absent=[after],
+                         launcher=STOPPED, tool=INCOMPLETE, present=[before, big], absent=[after],
                          note="deflate, usize 4GiB-1")
             elif choice == 1:
                 # stored data that declares 4 GiB - 1: reading runs past the end of the file
                 item = Item("huge.bin", big, method=0, usize=0xFFFFFFFF, csize=0xFFFFFFFF)
                 self.add("huge-size", [Item("before.txt", before), item, Item("after.txt", after)],
-                         launcher=OPENED, tool=INCOMPLETE, present=[before], absent=[after],
+                         launcher=STOPPED, tool=INCOMPLETE, present=[before], absent=[after],
                          note="stored, sizes 4GiB-1")
             elif choice == 2:
                 item = Item("huge.bin", big, method=8)
                 item.zip64 = (2 ** 63, item.csize)
                 self.add("huge-size", [Item("before.txt", before), item, Item("after.txt", after)],
-                         launcher=OPENED, tool=INCOMPLETE, present=[before, big], absent=[after],
+                         launcher=STOPPED, tool=INCOMPLETE, present=[before, big], absent=[after],
                          note="zip64 usize 2^63")
             elif choice == 3:
                 item = Item("huge.bin", big, method=0)
                 item.zip64 = (2 ** 64 - 1, 2 ** 64 - 1)
                 self.add("huge-size", [Item("before.txt", before), item, Item("after.txt", after)],
-                         launcher=OPENED, tool=INCOMPLETE, present=[before], absent=[after],
+                         launcher=STOPPED, tool=INCOMPLETE, present=[before], absent=[after],
                          note="zip64 stored sizes 2^64-1")
             elif choice == 4:
                 item = Item("zip64.bin", big, method=self.rng.choice([0, 8]))
@@ -410,7 +418,7 @@ class Generator:
                 # declares less than it holds: the copy stops short and the CRC fails
                 item = Item("short.bin", big, method=8, usize=100)
                 self.add("huge-size", [Item("before.txt", before), item, Item("after.txt", after)],
-                         launcher=OPENED, tool=INCOMPLETE, present=[before], absent=[big, after],
+                         launcher=STOPPED, tool=INCOMPLETE, present=[before], absent=[big, after],
                          note="usize smaller than the data")
 
     def bombs(self, n):
@@ -464,7 +472,7 @@ class Generator:
             item = Item("secret.bin", secret, method=method, flag=1, payload=cipher)
             # read as it stands, the data fails to inflate or fails its CRC: the walk stops there
             self.add("encrypted", [Item("before.txt", before), item, Item("after.txt", after)],
-                     launcher=OPENED, tool=INCOMPLETE, present=[before], absent=[secret, after])
+                     launcher=STOPPED, tool=INCOMPLETE, present=[before], absent=[secret, after])
 
     def clashes(self, n):
         for i in range(n):
@@ -491,7 +499,7 @@ class Generator:
             item = Item("bad.bin", bad, method=self.rng.choice([0, 8]), crc=zlib.crc32(bad) ^ 0x1)
             # written in full, then the CRC fails and the walk stops
             self.add("crc", [Item("before.txt", before), item, Item("after.txt", after)],
-                     launcher=OPENED, tool=INCOMPLETE, present=[before, bad], absent=[after])
+                     launcher=STOPPED, tool=INCOMPLETE, present=[before, bad], absent=[after])
 
     def bad_offsets(self, n):
         for i in range(n):
@@ -505,7 +513,7 @@ class Generator:
             if choice == 4:
                 # points at the first entry's header, whose name has another length
                 item.offset = 0
-            self.add("bad-offset", items, launcher=OPENED, tool=INCOMPLETE, present=[before],
+            self.add("bad-offset", items, launcher=STOPPED, tool=INCOMPLETE, present=[before],
                      absent=[moved, after], note="offset %r" % item.offset)
 
     def lying_counts(self, n):
@@ -515,7 +523,8 @@ class Generator:
             choice = i % 5
             if choice == 0:
                 raw = build(items, count=real + self.rng.randrange(1, 1000))
-                self.add("count", items, launcher=OPENED, tool=INCOMPLETE, present=contents,
+                # every real entry is written, then the move past the last one fails
+                self.add("count", items, launcher=STOPPED, tool=INCOMPLETE, present=contents,
                          raw=raw, note="more than there are")
             elif choice == 1:
                 told = self.rng.randrange(1, real)
@@ -534,7 +543,7 @@ class Generator:
                          raw=raw, note="disk and total disagree")
             else:
                 raw = build(items, zip64_end=self.rng.choice([2 ** 32 + real, 2 ** 63, 2 ** 64 - 1]))
-                self.add("count", items, launcher=OPENED, tool=INCOMPLETE, present=contents,
+                self.add("count", items, launcher=STOPPED, tool=INCOMPLETE, present=contents,
                          raw=raw, note="zip64 count far too large")
 
 

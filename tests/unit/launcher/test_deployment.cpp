@@ -184,6 +184,39 @@ TEST(DeployPackage, PackageThatIsNoArchiveFailsWithoutTouchingTheTarget)
     EXPECT_EQ(rig.tool.launchOnConfirm, 0);
 }
 
+// A package.nw that breaks inside must leave the installed version as it is: nothing
+// deleted, nothing moved, no record.
+TEST(DeployPackage, PackageWithABrokenEntryFailsWithoutTouchingTheTarget)
+{
+    for (const bool shortData : {false, true}) {
+        SCOPED_TRACE(shortData ? "data shorter than declared" : "crc mismatch");
+        Rig rig;
+        ZipWriter zip;
+        zip.add("index.html", "new");
+        if (shortData)
+            zip.addDeclaring("js/app.js", "partial", 4096);
+        else
+            zip.add("js/app.js", "corrupt", true);
+        zip.add("css/site.css", "never");
+        zip.save(rig.tool.packageFile);
+        makeFolders(rig.tool.targetDir + "\\js");
+        TempFolder::write(rig.tool.targetDir + "\\index.html", "old");
+        TempFolder::write(rig.tool.targetDir + "\\js\\app.js", "old app");
+
+        EXPECT_FALSE(rig.tool.deployPackage());
+
+        EXPECT_EQ(rig.status.texts.back(), Texts::kStatusUnpackFailed);
+        EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\index.html"), "old");
+        EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\js\\app.js"), "old app");
+        EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
+        // What was unpacked stays in the staging folder, never moved into place.
+        EXPECT_EQ(TempFolder::read(rig.tool.stagingDir + "\\index.html"), "new");
+        EXPECT_EQ(rig.tool.busy, 1);
+        EXPECT_EQ(rig.tool.launchOnConfirm, 0);
+        EXPECT_EQ(rig.currentDirectory() + "\\", rig.launcher.path() + "\\");
+    }
+}
+
 TEST(DeployPackage, ReadOnlyFileInTheOldFolderMakesTheSwapFail)
 {
     Rig rig;
@@ -231,21 +264,74 @@ TEST(UnzipFiles, ManyEntriesSendOnlyChangedPercentages)
         EXPECT_EQ(rig.bar.positions[percent], percent);
 }
 
-TEST(UnzipFiles, CrcFailureWritesTheEntryStopsTheWalkAndStillSucceeds)
+// A walk that an entry's read, size or CRC check stops has left a partial tree, which
+// must not pass as the unpacked package.
+TEST(UnzipFiles, WalkStoppedByABrokenEntryFailsWithTheDirectoryRestored)
+{
+    struct Case {
+        const char* what;
+        void (*build)(ZipWriter&);
+        const char* lastWritten;     // the entry the walk stopped in or after
+        std::string lastContent;
+        std::vector<int> percentages; // shown before the walk stopped
+    };
+    const Case cases[] = {
+        {"crc mismatch",
+         [](ZipWriter& zip) {
+             zip.add("first.txt", "1");
+             zip.add("broken.txt", "payload", true);
+             zip.add("never.txt", "3");
+         },
+         "broken.txt", "payload", {33}},
+        {"data shorter than declared",
+         [](ZipWriter& zip) {
+             zip.add("first.txt", "1");
+             zip.addDeclaring("short.txt", "abc", 1000);
+             zip.add("never.txt", "3");
+         },
+         "short.txt", "abc", {33}},
+        {"directory claims more entries than there are",
+         [](ZipWriter& zip) {
+             zip.add("first.txt", "1");
+             zip.add("second.txt", "2");
+             zip.add("third.txt", "3");
+             zip.claimCount(5);
+         },
+         "third.txt", "3", {20, 40, 60}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig;
+        ZipWriter zip;
+        c.build(zip);
+        zip.save(rig.root / "broken.zip");
+        const std::string destination = rig.root / "out";
+        makeFolders(destination);
+
+        EXPECT_EQ(rig.tool.unzipFiles(rig.root / "broken.zip", destination), -1);
+        EXPECT_EQ(TempFolder::read(destination + "\\first.txt"), "1");
+        EXPECT_EQ(TempFolder::read(destination + "\\" + c.lastWritten), c.lastContent);
+        EXPECT_EQ(GetFileAttributesA((destination + "\\never.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(rig.bar.positions, c.percentages);
+        EXPECT_EQ(rig.currentDirectory() + "\\", rig.launcher.path() + "\\");
+    }
+}
+
+// Refused names are skipped and the walk goes on to the end: that is no failure.
+TEST(UnzipFiles, ArchiveOfOnlyRefusedNamesSucceedsAndWritesNothing)
 {
     Rig rig;
     ZipWriter zip;
-    zip.add("first.txt", "1");
-    zip.add("broken.txt", "payload", true);
-    zip.add("never.txt", "3");
-    zip.save(rig.root / "crc.zip");
-    const std::string destination = rig.root / "out";
+    zip.add("../escaped.txt", "evil");
+    zip.add("..\\escaped-back.txt", "evil");
+    zip.save(rig.root / "refused.zip");
+    const std::string destination = rig.root / "a\\out";
     makeFolders(destination);
 
-    EXPECT_EQ(rig.tool.unzipFiles(rig.root / "crc.zip", destination), 0);
-    EXPECT_EQ(TempFolder::read(destination + "\\broken.txt"), "payload");
-    EXPECT_EQ(GetFileAttributesA((destination + "\\never.txt").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(rig.bar.positions, (std::vector<int>{33}));
+    EXPECT_EQ(rig.tool.unzipFiles(rig.root / "refused.zip", destination), 0);
+    for (const char* name : {"\\escaped.txt", "\\escaped-back.txt", "\\a\\escaped.txt", "\\a\\escaped-back.txt"})
+        EXPECT_EQ(GetFileAttributesA((rig.root.path() + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
+    EXPECT_EQ(rig.bar.positions, (std::vector<int>{50, 100}));
     EXPECT_EQ(rig.currentDirectory() + "\\", rig.launcher.path() + "\\");
 }
 
