@@ -51,9 +51,12 @@ public:
     // handles are gone when it returns. Throws std::exception on any failure,
     // including a body shorter than its Content-Length.
     void fetchPackage();
-    // Unpacks `archivePath` into `destinationFolder`; 0 when the archive was opened and
-    // walked, -1 when it could not be opened or the folder entered.
+    // Unpacks `archivePath` into `destinationFolder`; 0 when every entry was walked
+    // (skipped entries included), -1 when the archive could not be opened, the folder
+    // entered, or an entry's read, write or CRC check stopped the walk.
     int unzipFiles(const std::string& archivePath, const std::string& destinationFolder);
+    // Walks every entry of the open archive with progress; 0 when the walk reached the
+    // end, otherwise the status that stopped it.
     int extractAll(unzFile archive);
     // Unpacks packageFile into stagingDir and swaps it in for targetDir; true on success.
     bool deployPackage();
