@@ -98,6 +98,21 @@ def _version_bytes():
     ]
 
 
+def mutate_once(data, rng, alphabet):
+    """One seeded change to the bytearray `data`: a flipped bit, a dropped byte, a
+    repeated run, or an inserted byte from `alphabet`."""
+    at = rng.randrange(len(data))
+    op = rng.randrange(4)
+    if op == 0:
+        data[at] ^= 1 << rng.randrange(8)
+    elif op == 1 and len(data) > 1:
+        del data[at]
+    elif op == 2:
+        data[at:at] = data[at:at + rng.randint(1, 8)]
+    else:
+        data.insert(at, alphabet[rng.randrange(len(alphabet))])
+
+
 def _answer(url, version=None, code=b"0"):
     """A well-formed answer with raw JSON pieces: url and version as values (bytes)."""
     result = b'"url":' + url
@@ -243,17 +258,7 @@ def generate(seed, package_url, closed_url):
     for n in range(40):
         parts = [bytearray(head), bytearray(tail)]
         for _ in range(rng.randint(1, 4)):
-            data = parts[rng.randrange(2)]
-            at = rng.randrange(len(data))
-            op = rng.randrange(4)
-            if op == 0:
-                data[at] ^= 1 << rng.randrange(8)
-            elif op == 1 and len(data) > 1:
-                del data[at]
-            elif op == 2:
-                data[at:at] = data[at:at + rng.randint(1, 8)]
-            else:
-                data.insert(at, alphabet[rng.randrange(len(alphabet))])
+            mutate_once(parts[rng.randrange(2)], rng, alphabet)
         data = bytes(parts[0]) + url + bytes(parts[1])
         add(f"mutant/{n}", bytes(data))
 

@@ -184,16 +184,7 @@ def generate(seed):
     for n in range(40):
         data = bytearray(GOOD)
         for _ in range(rng.randint(1, 4)):
-            at = rng.randrange(len(data))
-            op = rng.randrange(4)
-            if op == 0:
-                data[at] ^= 1 << rng.randrange(8)
-            elif op == 1 and len(data) > 1:
-                del data[at]
-            elif op == 2:
-                data[at:at] = data[at:at + rng.randint(1, 8)]
-            else:
-                data.insert(at, b'{}[]":,\\\x00\xff0-./ \n\x81'[rng.randrange(17)])
+            hostile_answers.mutate_once(data, rng, b'{}[]":,\\\x00\xff0-./ \n\x81')
         add(f"mutant/{n}", bytes(data))
 
     names = [r.name for r in out]
