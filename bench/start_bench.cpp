@@ -20,6 +20,8 @@
 // same conditions on both roads.
 #include "common/UniqueHandle.h"
 
+#include "SystemClock.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -29,19 +31,6 @@
 #include <vector>
 
 namespace {
-
-unsigned long long systemTimeNow()
-{
-    using PreciseClock = void(WINAPI*)(LPFILETIME);
-    static const auto precise = reinterpret_cast<PreciseClock>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
-    FILETIME now{};
-    if (precise)
-        precise(&now);
-    else
-        GetSystemTimeAsFileTime(&now);
-    return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-}
 
 std::wstring quoted(const std::wstring& text)
 {

@@ -5,13 +5,12 @@
 //   start_floor       imports kernel32 and the C runtime only: what any program that
 //                     starts the runtime in a process of its own costs at the least;
 //   start_floor_dlls  also imports what the launcher imports for its dialog, its
-//                     install root and its network road (user32, comctl32 6 through
-//                     the launcher's manifest, shell32, ole32, wininet), never calling
-//                     them: what loading and initialising those libraries costs.
+//                     install root and its network road (user32, shell32, ole32,
+//                     wininet; comctl32 it loads only when it shows the dialog), never
+//                     calling them: what loading and initialising those libraries costs.
 #include <windows.h>
 
 #ifdef FLOOR_WITH_LAUNCHER_IMPORTS
-#include <commctrl.h>
 #include <objbase.h>
 #include <shlobj.h>
 #include <wininet.h>
@@ -28,8 +27,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 #ifdef FLOOR_WITH_LAUNCHER_IMPORTS
     // Never true; the calls are there for their imports only.
     if (__argc > 1000) {
-        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
-        InitCommonControlsEx(&controls);
         LPITEMIDLIST list = nullptr;
         SHGetSpecialFolderLocation(nullptr, CSIDL_LOCAL_APPDATA, &list);
         InternetOpenA("", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);

@@ -11,6 +11,8 @@
 // open it. The record's
 // "started" is the system time (100 ns units since 1601) taken first thing at entry,
 // so a benchmark can time a start against the moment its starter asked for it.
+#include "SystemClock.h"
+
 #include <windows.h>
 
 #include <string>
@@ -66,21 +68,6 @@ std::wstring currentDirectory()
     const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(dir.size()), dir.data());
     dir.resize(length);
     return dir;
-}
-
-// The precise clock exists from Windows 8 on; the build targets 7, where the coarse
-// one (a tick of 1 to 16 ms) stands in.
-unsigned long long systemTimeNow()
-{
-    using PreciseClock = void(WINAPI*)(LPFILETIME);
-    static const auto precise = reinterpret_cast<PreciseClock>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
-    FILETIME now{};
-    if (precise)
-        precise(&now);
-    else
-        GetSystemTimeAsFileTime(&now);
-    return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
 std::wstring fromUtf8(const std::string& text)
