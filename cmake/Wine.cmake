@@ -1,8 +1,9 @@
-# Tests of the x86_64 build run as real Windows programs under wine64. The wrapper
+# Tests of both builds run as real Windows programs under wine64: its prefix is a
+# WoW64 one, so the i686 build runs in it too. The wrapper
 # script owns the build's wine prefix (created once, under a lock), its persistent
 # wineserver and an Xvfb display; CMake hands it every test command.
 
-if(NOT CMAKE_HOST_SYSTEM_NAME STREQUAL "Linux" OR NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+if(NOT CMAKE_HOST_SYSTEM_NAME STREQUAL "Linux" OR NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|x86)$")
   return()
 endif()
 
