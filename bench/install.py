@@ -81,7 +81,7 @@ def launcher_install(server, url, work):
         peak = 0
         status = ""
         while time.perf_counter() - start < 600:
-            peak = max(peak, vm_hwm_kib(run.process.pid))
+            peak = max(peak, vm_hwm_kib(run.process.program_pid()))
             status = dialog.status()
             if status == "更新文件完成，点击确定重新启动！":
                 break
@@ -92,7 +92,7 @@ def launcher_install(server, url, work):
         else:
             raise SystemExit(f"the launcher's install did not finish; last status {status}")
         elapsed = time.perf_counter() - start
-        peak = max(peak, vm_hwm_kib(run.process.pid))
+        peak = max(peak, vm_hwm_kib(run.process.program_pid()))
         dialog.click(launcher.CANCEL)
         run.wait()
     launcher.clean_install_root()
@@ -110,7 +110,7 @@ def baseline_wine_process(work):
     try:
         launcher.eventually(lambda: (folder / "launches.jsonl").exists(), True)
         time.sleep(0.5)
-        return vm_hwm_kib(process.pid)
+        return vm_hwm_kib(process.program_pid())
     finally:
         process.kill()
         process.wait()

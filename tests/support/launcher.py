@@ -190,10 +190,12 @@ class RunningLauncher:
     def freeze(self):
         """Stops every thread of the launcher where it stands (SIGSTOP to its wine
         process, which wine-run execs), and returns once all of them have stopped, so
-        that what it left on disk can be read as it is. Never probe a frozen launcher:
+        that what it left on disk can be read as it is (the launcher's own process,
+        which for the i686 build is not wine-run's). Never probe a frozen launcher:
         the probe's messages would wait for it."""
-        os.kill(self.process.pid, signal.SIGSTOP)
-        tasks = pathlib.Path(f"/proc/{self.process.pid}/task")
+        pid = self.process.program_pid()
+        os.kill(pid, signal.SIGSTOP)
+        tasks = pathlib.Path(f"/proc/{pid}/task")
         end = time.monotonic() + WAIT_SECONDS
         while time.monotonic() < end:
             states = []
@@ -209,7 +211,7 @@ class RunningLauncher:
         raise AssertionError("the launcher did not stop")
 
     def thaw(self):
-        os.kill(self.process.pid, signal.SIGCONT)
+        os.kill(self.process.program_pid(), signal.SIGCONT)
 
     def terminate(self, windows_pid):
         """Ends the launcher the way TerminateProcess does (taskkill /F), frozen or
