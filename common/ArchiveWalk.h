@@ -2,12 +2,19 @@
 
 // The entry-by-entry walk over a whole archive that both programs run.
 
+#include "ioapi.h"
 #include "unzip.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <type_traits>
+
+// The file functions both programs open their archives with (unzOpen2_64). minizip's
+// own seek narrows every offset to z_off_t, a 32-bit long on Windows, so an archive
+// past 2 GiB could not even be opened: its directory lies beyond the narrowed offset.
+// These seek and tell in 64 bits. `open` replaces minizip's fopen64 opener when given.
+zlib_filefunc64_def archiveFileFunctions(open64_file_func open = nullptr);
 
 // Owns an archive opened with unzOpen, unzOpen64 or unzOpen2_64; closing it also
 // closes an entry left open.

@@ -77,7 +77,8 @@ int UpdateTool::unzipFiles(const std::string& archivePath, const std::string& de
     log.write("\n%s, %s---------%s:%s:%d--\n", archivePath.c_str(), destinationFolder.c_str(),
               kExtractionSource, "UpdateTool::unzipFiles", kExtractionLogLine);
 
-    unzFile archive = unzOpen64(archivePath.c_str());
+    zlib_filefunc64_def fileFunctions = archiveFileFunctions();
+    unzFile archive = unzOpen2_64(archivePath.c_str(), &fileFunctions);
     if (!archive)
         return -1;
     // Entries are written relative to the current directory, which is process-wide:

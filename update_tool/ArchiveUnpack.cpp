@@ -38,9 +38,7 @@ UnpackResult unzipFiles(const std::wstring& archivePath, const std::wstring& tar
                                   L"---------UpdateTool:UpdateTool::unzipFiles:420--\n")
                           .c_str());
 
-    zlib_filefunc64_def fileFunctions{};
-    fill_fopen64_filefunc(&fileFunctions);
-    fileFunctions.zopen64_file = openArchiveForReading;
+    zlib_filefunc64_def fileFunctions = archiveFileFunctions(openArchiveForReading);
     UniqueArchive archive(unzOpen2_64(archivePath.c_str(), &fileFunctions));
 
     if (!SetCurrentDirectoryW(targetFolder.c_str())) {

@@ -231,3 +231,49 @@ def test_nothing_outside_the_sandboxes_is_created_or_changed(campaign):
     assert campaign["after_outside"] == campaign["before_outside"]
     assert campaign["present_before"] == []
     assert [t for t in campaign["targets"] if os.path.lexists(t)] == []
+
+
+def _large_zip64(path, big_size):
+    """A zip64 archive past 2 GiB: a small entry, one stored entry of `big_size` bytes,
+    and an entry whose local header lies past 2^31. Returns {name: (crc, size)}."""
+    import zipfile
+    import zlib
+    chunk = bytes(range(256)) * 4096  # 1 MiB that is not all zeros
+    small = b"before the large entry\n"
+    expected = {"a-small.txt": (zlib.crc32(small), len(small))}
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as archive:
+        archive.writestr("a-small.txt", small)
+        crc, left = 0, big_size
+        with archive.open("media/b-large.bin", "w", force_zip64=True) as out:
+            while left:
+                piece = chunk[:min(left, len(chunk))]
+                out.write(piece)
+                crc = zlib.crc32(piece, crc)
+                left -= len(piece)
+        expected["media/b-large.bin"] = (crc, big_size)
+        after = b"after the large entry\n"
+        archive.writestr("c-after.txt", after)
+        expected["c-after.txt"] = (zlib.crc32(after), len(after))
+    return expected
+
+
+@pytest.mark.parametrize("program", list(PROGRAMS))
+def test_an_archive_past_2_gib_unpacks_whole(tmp_path, program):
+    """Sizes and offsets past 2^31 (zip64) through the shared extraction: on the 32-bit
+    build a signed or 32-bit offset would stop the walk or cut the entry short."""
+    archive = tmp_path / "large.zip"
+    expected = _large_zip64(archive, 2 ** 31 + 3 * 2 ** 20 + 7)
+    assert archive.stat().st_size > 2 ** 31
+    list_file = tmp_path / "list.txt"
+    list_file.write_text(winerig.winpath(archive) + "\n", encoding="utf-8")
+    (tmp_path / "sandboxes").mkdir()
+    results, starts = run_program(program, list_file, tmp_path / "results.txt", tmp_path / "sandboxes",
+                                  tmp_path, tmp_path / "output.txt", 1)
+    outcome = Outcome(results[0])
+    archive.unlink()
+    assert (outcome.result, starts) == ({"launcher": "0", "tool": "Complete"}[program], 1)
+    found = {}
+    for entry in outcome.files:
+        crc, size, name = entry.split(":", 2)
+        found[name.replace("\\", "/")] = (int(crc, 16), int(size))
+    assert found == expected
