@@ -199,7 +199,9 @@ LARGE = packages.large_package()
 @pytest.mark.parametrize("broken", [
     Reply(LARGE, reset_after=len(LARGE) // 2),
     Reply(LARGE[:len(LARGE) // 2], content_length=len(LARGE)),
-], ids=["reset-mid-body", "short-body"])
+    # Past 2^31 a signed length would read as negative, and received * 100 would wrap.
+    Reply(LARGE, content_length=2 ** 31 + len(LARGE)),
+], ids=["reset-mid-body", "short-body", "length-above-2^31"])
 def test_broken_download_offers_a_retry_that_runs_a_second_full_pass(tmp_path, gw, install_root, broken):
     gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY,
               reply=answer(gw.url("/packages/71.zip"), "71"), times=2)
