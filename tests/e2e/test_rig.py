@@ -1,6 +1,9 @@
 """The test programs the other suites rely on behave as those suites assume."""
 import json
 import shutil
+import subprocess
+
+import pytest
 
 import winerig
 
@@ -20,3 +23,28 @@ def test_stub_runtime_records_its_start(tmp_path):
     assert record["command_line"].endswith('"Z:\\a b\\app" plain')
     assert record["cwd"] == winerig.winpath(tmp_path)
     assert record["pid"] > 0
+
+
+@pytest.mark.parametrize("gateway, refused", [
+    (None, True),
+    ("https://update.example.com/gateway.php", True),
+    ("", True),
+    ("http://updates.vendor.test/gateway.php", True),
+    ("https://updates.vendor.test/gateway.php?x=1", True),
+    ("https://updates.vendor.test/gateway.php", False),
+])
+def test_release_configure_names_the_vendors_gateway(tmp_path, gateway, refused):
+    """A release that would ask the placeholder host, or no proper gateway, is never
+    configured, so it is never built."""
+    args = ["cmake", "--preset", "release", "-B", str(tmp_path / "release")]
+    if gateway is not None:
+        args.append(f"-DZORVIK_GATEWAY_URL={gateway}")
+    result = subprocess.run(args, cwd=winerig.REPO, capture_output=True, text=True, timeout=300)
+    assert (result.returncode != 0) == refused, result.stdout + result.stderr
+    if refused:
+        assert "ZORVIK_GATEWAY_URL" in result.stderr
+    else:
+        cache = (tmp_path / "release" / "CMakeCache.txt").read_text()
+        assert "ZORVIK_BUILD_TESTS:BOOL=OFF" in cache
+        assert "ZORVIK_GATEWAY_URL:STRING=https://updates.vendor.test/gateway.php" in cache
+        assert "CMAKE_AR:FILEPATH=/usr/bin/i686-w64-mingw32-ar" in cache
