@@ -144,7 +144,7 @@ class Dialog:
 
     def wait(self):
         assert probe_status("wait", self.caption, WAIT_SECONDS * 1000) == 0, \
-            f"no window {self.caption!r}"
+            f"no window {self.caption!r}; {RunningLauncher.state_of_latest()}"
         return self
 
     def text(self, control=None):
@@ -176,9 +176,22 @@ class Dialog:
 class RunningLauncher:
     """A launcher started in the background; killed on exit if it still runs."""
 
+    latest = None
+
     def __init__(self, folder):
         self.folder = pathlib.Path(folder)
         self.process = winerig.start([self.folder / LAUNCHER.name], cwd=self.folder)
+        RunningLauncher.latest = self
+
+    @classmethod
+    def state_of_latest(cls):
+        """What became of the last launcher started, for a failure's message: one that
+        ended without a window took another road or failed early, one that still runs
+        is held up."""
+        if cls.latest is None:
+            return "no launcher was started"
+        code = cls.latest.process.poll()
+        return "the launcher still runs" if code is None else f"the launcher ended with {code}"
 
     def wait(self, seconds=WAIT_SECONDS):
         """The exit code, once the launcher has ended."""
@@ -190,12 +203,10 @@ class RunningLauncher:
     def freeze(self):
         """Stops every thread of the launcher where it stands (SIGSTOP to its wine
         process, which wine-run execs), and returns once all of them have stopped, so
-        that what it left on disk can be read as it is (the launcher's own process,
-        which for the i686 build is not wine-run's). Never probe a frozen launcher:
+        that what it left on disk can be read as it is. Never probe a frozen launcher:
         the probe's messages would wait for it."""
-        pid = self.process.program_pid()
-        os.kill(pid, signal.SIGSTOP)
-        tasks = pathlib.Path(f"/proc/{pid}/task")
+        os.kill(self.process.pid, signal.SIGSTOP)
+        tasks = pathlib.Path(f"/proc/{self.process.pid}/task")
         end = time.monotonic() + WAIT_SECONDS
         while time.monotonic() < end:
             states = []
@@ -211,7 +222,7 @@ class RunningLauncher:
         raise AssertionError("the launcher did not stop")
 
     def thaw(self):
-        os.kill(self.process.program_pid(), signal.SIGCONT)
+        os.kill(self.process.pid, signal.SIGCONT)
 
     def terminate(self, windows_pid):
         """Ends the launcher the way TerminateProcess does (taskkill /F), frozen or
