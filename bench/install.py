@@ -2,6 +2,8 @@
 
 Package: about 60 MB in 3,000 files, like a packaged web app: many small text files
 (scripts, styles, pages) and some large binaries (media, fonts), made from a fixed seed.
+The launcher's peak memory is also measured on a package ten times that size: no step
+may hold a whole package or archive in memory, which a 32-bit process could not.
 """
 import json
 import os
@@ -22,12 +24,13 @@ import launcher  # noqa: E402
 import testca  # noqa: E402
 import winerig  # noqa: E402
 
-PORT = 47443
+PORT = winerig.GATEWAY_PORT
+LARGE_MEDIA = 1_330  # media files that bring the package to about 600 MB
 WORDS = ("function var return const let this new if else for while true false null "
          "window document element style color margin padding render update state").split()
 
 
-def make_app(folder, seed=7):
+def make_app(folder, seed=7, media=100):
     rng = random.Random(seed)
     total = 0
     for i in range(2_900):
@@ -36,8 +39,8 @@ def make_app(folder, seed=7):
         text = " ".join(rng.choice(WORDS) for _ in range(rng.randint(300, 1_300))).encode()
         path.write_bytes(text)
         total += len(text)
-    for i in range(100):
-        path = folder / f"media/asset{i:03d}.bin"
+    for i in range(media):
+        path = folder / f"media/asset{i:04d}.bin"
         path.parent.mkdir(parents=True, exist_ok=True)
         data = rng.randbytes(440_000)
         path.write_bytes(data)
@@ -68,20 +71,20 @@ def vm_hwm_kib(pid):
     return 0
 
 
-def launcher_install(server, url, work):
+def launcher_install(server, url, work, name="launcher"):
     """The real launcher on an empty install root; its peak resident memory (the wine
     process hosting it, wine included) and the time to the finished dialog."""
     launcher.clean_install_root()
     server.expect("POST", "/gateway.php",
                   reply=gateway.Reply.json({"code": 0, "result": {"url": url, "version": "71"}}))
-    folder = launcher.make_launcher_folder(work, "launcher")
+    folder = launcher.make_launcher_folder(work, name)
     start = time.perf_counter()
     with launcher.RunningLauncher(folder) as run:
         dialog = launcher.Dialog().wait()
         peak = 0
         status = ""
         while time.perf_counter() - start < 600:
-            peak = max(peak, vm_hwm_kib(run.process.program_pid()))
+            peak = max(peak, vm_hwm_kib(run.process.pid))
             status = dialog.status()
             if status == "更新文件完成，点击确定重新启动！":
                 break
@@ -92,7 +95,7 @@ def launcher_install(server, url, work):
         else:
             raise SystemExit(f"the launcher's install did not finish; last status {status}")
         elapsed = time.perf_counter() - start
-        peak = max(peak, vm_hwm_kib(run.process.program_pid()))
+        peak = max(peak, vm_hwm_kib(run.process.pid))
         dialog.click(launcher.CANCEL)
         run.wait()
     launcher.clean_install_root()
@@ -110,10 +113,25 @@ def baseline_wine_process(work):
     try:
         launcher.eventually(lambda: (folder / "launches.jsonl").exists(), True)
         time.sleep(0.5)
-        return vm_hwm_kib(process.program_pid())
+        return vm_hwm_kib(process.pid)
     finally:
         process.kill()
         process.wait()
+
+
+def make_package(work, name, media):
+    """(app size, the outer archive's bytes) of a package: package.nw deflated, inside
+    a stored outer archive, as vendors ship them."""
+    app = work / f"app-{name}"
+    size = make_app(app, media=media)
+    zip_folder(app, work / f"package-{name}.nw", zipfile.ZIP_DEFLATED)
+    outer_folder = work / f"outer-{name}"
+    outer_folder.mkdir()
+    shutil.move(work / f"package-{name}.nw", outer_folder / "package.nw")
+    zip_folder(outer_folder, work / f"pack-{name}.zip", zipfile.ZIP_STORED)
+    shutil.rmtree(app)
+    shutil.rmtree(outer_folder)
+    return size, (work / f"pack-{name}.zip").read_bytes()
 
 
 def main():
@@ -152,6 +170,11 @@ def main():
         print("installing through the launcher's dialog ...", flush=True)
         total, peak = launcher_install(server, url, work)
         baseline = baseline_wine_process(work)
+        print("installing a package ten times that size through the dialog ...", flush=True)
+        large_size, large = make_package(work, "large", LARGE_MEDIA)
+        server.expect("GET", "/pack-large.zip", reply=gateway.Reply(large))
+        large_total, large_peak = launcher_install(server, server.url("/pack-large.zip"), work, "launcher-large")
+        del large
         server.stop()
         problems = server.problems()
         if problems:
@@ -169,6 +192,10 @@ def main():
         print(f"whole install through the dialog: {total:.1f} s")
         print(f"launcher peak working set (VmHWM of its wine process): {peak / 1024:.1f} MiB; "
               f"an idle wine process: {baseline / 1024:.1f} MiB; launcher's own share ~{(peak - baseline) / 1024:.1f} MiB")
+        print(f"peak working set, {size / 1e6:.0f} MB package: {peak / 1024:.1f} MiB; "
+              f"{large_size / 1e6:.0f} MB package: {large_peak / 1024:.1f} MiB "
+              f"(install {large_total:.1f} s); ratio {large_peak / peak:.2f}")
+
     finally:
         server.stop()
         shutil.rmtree(work, ignore_errors=True)
