@@ -17,7 +17,7 @@ import testca  # noqa: E402
 import winerig  # noqa: E402
 
 OUTPUT = REPO / "demo-output"
-PORT = 47443  # the win64 build's compiled-in gateway: https://localhost:47443/gateway.php
+PORT = winerig.GATEWAY_PORT  # the gateway compiled into the build: https://localhost:PORT/gateway.php
 
 
 def say(text):

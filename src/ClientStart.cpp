@@ -46,6 +46,9 @@ int startProcess(const std::string& exePath, const std::string& commandLine)
     writable.push_back('\0');
     DebugLog::instance().write(kLogCommandLine, writable.data());
 
+    // The size Windows expects of each build: a struct laid out for the other one
+    // would make CreateProcessA refuse the start or read past it.
+    static_assert(sizeof(STARTUPINFOA) == (sizeof(void*) == 4 ? 68 : 104), "STARTUPINFOA layout");
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;

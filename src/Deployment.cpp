@@ -6,6 +6,7 @@
 #include "common/FolderLink.h"
 #include "common/UniqueHandle.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <vector>
@@ -130,7 +131,8 @@ int UpdateTool::deleteFolder(std::string path)
     }
 
     const size_t total = files.size() + folders.size();
-    auto percentOf = [total](size_t done) { return static_cast<int>(done * 100 / total); };
+    // In 64 bits: done * 100 in a 32-bit size_t would wrap past 42 million entries.
+    auto percentOf = [total](size_t done) { return static_cast<int>(std::uint64_t{done} * 100 / total); };
     for (size_t i = 0; i < files.size(); ++i) {
         reportProgress(ProgressPhase::Delete, percentOf(i));
         DeleteFileA(files[i].c_str());

@@ -9,7 +9,7 @@ import re
 import subprocess
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
-BUILD = pathlib.Path(os.environ.get("ZORVIK_BUILD", REPO / "build" / "win64")).resolve()
+BUILD = pathlib.Path(os.environ.get("ZORVIK_BUILD", REPO / "build" / "win32")).resolve()
 BIN = BUILD / "bin"
 WINE_RUN = BUILD / "wine-run"
 
