@@ -329,6 +329,28 @@ def test_slow_download_shows_a_rising_percentage(tmp_path, gw):
         assert len(percents) >= 3 and all(0 < p <= 100 for p in percents), percents
 
 
+def test_percentage_of_a_package_past_41_mib_does_not_wrap(tmp_path, gw, install_root):
+    """received * 100 leaves 32 bits past 41 MiB: half of an 86 MiB download read as
+    about 2% where it wraps, and as 49% where it does not."""
+    body = packages.large_package(86 * 2 ** 20)
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(gw.url("/p.zip"), "71"))
+    gw.expect("GET", "/p.zip", reply=Reply(body, hold_after=len(body) // 2))
+    folder, run = start(tmp_path)
+
+    def percent():
+        status = dialog.status()
+        return int(status[len("正在下载更新吧("):status.index("%")]) if status.startswith("正在下载更新吧(") else -1
+
+    with run:
+        dialog = launcher.Dialog().wait()
+        launcher.eventually(lambda: percent() >= 45, True)
+        held_at = percent()  # the download waits at its half until released
+        gw.release()
+        assert 45 <= held_at <= 50, held_at
+        wait_for(dialog, STATUS_INSTALLED)
+        assert (install_root / "app" / "71" / "media" / "noise.bin").stat().st_size == 86 * 2 ** 20
+
+
 def test_hostile_names_in_the_package_write_nothing_outside(tmp_path, gw, install_root):
     gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(gw.url("/p.zip"), "71"))
     gw.expect("GET", "/p.zip", reply=Reply(packages.hostile_package()))
