@@ -9,6 +9,7 @@
 #include "update_tool/RemoveFolderTree.h"
 #include "update_tool/VersionFile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -117,9 +118,14 @@ Mode selectMode(int argc, const wchar_t* const* argv)
 
 DWORD processIdFromText(const wchar_t* text)
 {
-    // Read as 64 bits and cut to the id's 32, so large ids and "-1" come out as the
-    // platform's unsigned value instead of saturating.
-    return static_cast<DWORD>(std::wcstoll(text, nullptr, 10));
+    // The tool runs with administrator rights: cut to 32 bits, 4294967300 would end
+    // process 4, and "-1" some other one. An id that is negative or does not fit in 32
+    // bits names no process the client can have meant, so it reads as 0: none is ended.
+    errno = 0;
+    const long long id = std::wcstoll(text, nullptr, 10);
+    if (errno == ERANGE || id < 0 || id > static_cast<long long>(MAXDWORD))
+        return 0;
+    return static_cast<DWORD>(id);
 }
 
 void printUsage()

@@ -56,11 +56,13 @@ def test_ends_the_client_unpacks_restarts_and_records(tmp_path):
     assert_runtime_started_in(target)
 
 
-def test_process_id_0_or_without_digits_ends_nothing(tmp_path):
+def test_process_id_0_without_digits_or_out_of_range_ends_nothing(tmp_path):
     client, pid = start_sleeping_client(tmp_path / "running")
     try:
-        for version, pid_text in [("2.0", "0"), ("2.1", "abc")]:
-            target = tmp_path / ("install-" + pid_text)
+        # Cut to 32 bits, the last two would name the running client.
+        for n, (version, pid_text) in enumerate([("2.0", "0"), ("2.1", "abc"), ("2.2", str(pid + 2 ** 32)),
+                                                 ("2.3", str(pid - 2 ** 32))]):
+            target = tmp_path / f"install-{n}"
             place_runtime(target)
             archive = ziputil.write_zip(tmp_path / "u.zip", [entry("a.txt", b"a")])
 

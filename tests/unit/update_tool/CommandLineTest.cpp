@@ -89,7 +89,12 @@ TEST(UpdateToolCommandLine, ProcessIdIsTheDecimalValueOfItsLeadingDigits)
         {L"", 0},
         {L"0x10", 0},
         {L"4294967295", 4294967295u},
-        {L"-1", 4294967295u},
+        // Out of range: none of these may wrap onto a live process.
+        {L"4294967296", 0},
+        {L"4294967300", 0},
+        {L"99999999999999999999999", 0},
+        {L"-1", 0},
+        {L"-4294967292", 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(processIdFromText(c.text), c.id) << std::wstring(c.text).size();
