@@ -7,6 +7,10 @@ using HttpClient = Varnu::CHttpClientT<Varnu::CHttpToolA, Varnu::CHttpEncoderA>;
 using HttpResponse = Varnu::CHttpResponseT<Varnu::CHttpToolA>;
 
 // Every request of the launcher comes from the network, never from a cache, and says
-// so to proxies: INTERNET_FLAG_RELOAD | NO_CACHE_WRITE | KEEP_CONNECTION |
-// RESYNCHRONIZE | HYPERLINK | NO_UI | PRAGMA_NOCACHE.
-constexpr DWORD kLauncherRequestFlags = 0x84400F00;
+// so to proxies.
+constexpr DWORD kLauncherRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                        INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_RESYNCHRONIZE |
+                                        INTERNET_FLAG_HYPERLINK | INTERNET_FLAG_NO_UI |
+                                        INTERNET_FLAG_PRAGMA_NOCACHE;
+// The value the gateway's operators and the tests know the requests by.
+static_assert(kLauncherRequestFlags == 0x84400F00, "launcher request flags");

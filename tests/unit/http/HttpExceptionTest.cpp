@@ -89,6 +89,7 @@ TEST(HttpException, CarriesTextCodeAndWin32ErrorThroughCopies)
 
     try {
         RaiseHttpError(402);
+        ADD_FAILURE() << "RaiseHttpError returned";
     } catch (const std::exception& e) {  // how the launcher catches
         EXPECT_STREQ(e.what(), "::InternetOpen failed.");
     }
