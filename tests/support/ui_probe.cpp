@@ -9,9 +9,10 @@
 //   ui_probe visible CAPTION [ID]            "1" or "0"
 //   ui_probe click CAPTION ID                press a button (BM_CLICK)
 //   ui_probe close CAPTION                   the close box (SC_CLOSE), as a user clicks it
-//   ui_probe keys CAPTION alt+/|alt+?        the Alt keystroke, posted to the window; Alt
-//                                            is held until another window of the same
-//                                            thread shows, or for 5 s
+//   ui_probe keys CAPTION alt+/|alt+? [MS]   the Alt keystroke, posted to the window once
+//                                            its thread answers; Alt is held until another
+//                                            window of that thread shows (exit 0) or for
+//                                            MS (30 s; exit 1, nothing showed)
 //   ui_probe launch EXE [ARGS...]            start EXE, wait for its end; print
 //                                            "exit=<code> pid=<id> windows=<n>" and one
 //                                            "window=<caption>" line per window it showed;
@@ -32,7 +33,7 @@ namespace {
 constexpr DWORD kDefaultTimeout = 20000;
 constexpr UINT kSendTimeout = 10000;
 constexpr ULONGLONG kLaunchTimeout = 60000;
-constexpr ULONGLONG kKeyHoldTimeout = 5000;
+constexpr DWORD kKeyHoldTimeout = 30000;
 
 void print(const std::wstring& text)
 {
@@ -142,21 +143,33 @@ bool otherVisibleWindow(DWORD thread, HWND except)
 // The launcher translates accelerators for the window each message is for, and the
 // accelerator's Alt test reads the key state of its thread. Sharing its input state
 // lets us hold Alt (and Shift for "?") down while the keystroke arrives.
-int altKey(HWND window, const std::wstring& keys)
+int altKey(HWND window, const std::wstring& keys, DWORD timeout)
 {
     const bool question = keys == L"alt+?";
     if (!question && keys != L"alt+/")
         return 2;
+    // A keystroke posted while the thread is still setting its window up waits in the
+    // queue as well, but the hold below would then be spent before it is read.
+    DWORD_PTR ignored = 0;
+    if (!sendFor(window, WM_NULL, 0, 0, &ignored))
+        return 4;
     const DWORD ownThread = GetCurrentThreadId();
     const DWORD windowThread = GetWindowThreadProcessId(window, nullptr);
     if (!AttachThreadInput(ownThread, windowThread, TRUE))
         return 4;
 
-    BYTE state[256];
-    GetKeyboardState(state);
+    // Every modifier is set, not only the ones we press: a Control left down would make
+    // TranslateMessage produce no character, and the accelerator would never match.
+    BYTE state[256]{};
+    if (!GetKeyboardState(state)) {
+        AttachThreadInput(ownThread, windowThread, FALSE);
+        return 4;
+    }
+    const BYTE shift = question ? 0x80 : 0;
     state[VK_MENU] = state[VK_LMENU] = 0x80;
-    if (question)
-        state[VK_SHIFT] = state[VK_LSHIFT] = 0x80;
+    state[VK_RMENU] = 0;
+    state[VK_SHIFT] = state[VK_LSHIFT] = shift;
+    state[VK_RSHIFT] = state[VK_CONTROL] = state[VK_LCONTROL] = state[VK_RCONTROL] = 0;
     SetKeyboardState(state);
 
     const UINT scan = MapVirtualKeyW(VK_OEM_2, MAPVK_VK_TO_VSC);
@@ -165,19 +178,20 @@ int altKey(HWND window, const std::wstring& keys)
     const LPARAM up = down | (1u << 30) | (1u << 31);
     // The launcher's TranslateMessage makes the character from the key and the key
     // state: "/" or, with Shift, "?".
-    PostMessageW(window, WM_SYSKEYDOWN, VK_OEM_2, down);
-    PostMessageW(window, WM_SYSKEYUP, VK_OEM_2, up);
+    const bool posted = PostMessageW(window, WM_SYSKEYDOWN, VK_OEM_2, down) &&
+                        PostMessageW(window, WM_SYSKEYUP, VK_OEM_2, up);
 
     // Alt stays down until the keystroke has had its effect, a new window of the
-    // launcher's thread (the About box), or for at most kKeyHoldTimeout.
-    const ULONGLONG end = GetTickCount64() + kKeyHoldTimeout;
-    while (!otherVisibleWindow(windowThread, window) && GetTickCount64() < end)
+    // launcher's thread (the About box).
+    const ULONGLONG end = GetTickCount64() + timeout;
+    bool shown = false;
+    while (posted && !(shown = otherVisibleWindow(windowThread, window)) && GetTickCount64() < end)
         Sleep(20);
 
     state[VK_MENU] = state[VK_LMENU] = state[VK_SHIFT] = state[VK_LSHIFT] = 0;
     SetKeyboardState(state);
     AttachThreadInput(ownThread, windowThread, FALSE);
-    return 0;
+    return !posted ? 4 : shown ? 0 : 1;
 }
 
 struct WindowsOf {
@@ -264,7 +278,7 @@ int wmain(int argc, wchar_t** argv)
         window = findWindow(caption);
         if (!window)
             return 3;
-        return argc > 3 ? altKey(window, argv[3]) : 2;
+        return argc > 3 ? altKey(window, argv[3], argc > 4 ? timeoutArg(argc, argv, 4) : kKeyHoldTimeout) : 2;
     }
     if (!window)
         return 3;
