@@ -41,13 +41,12 @@ int main(int argc, char** argv)
     }
     const std::string work = argv[2];
     UpdateTool tool(work + "\\root", work + "\\");
-    tool.packageUrl = argv[1];
     tool.downloadDir = tool.installRoot + "/download";
     tool.downloadFile = tool.installRoot + "/download/pack";
     tool.stagingDir = tool.installRoot + "\\app\\temp1";
 
     try {
-        const double download = timed([&] { tool.fetchPackage(); });
+        const double download = timed([&] { tool.fetchPackage(argv[1]); });
         int outerResult = -1, innerResult = -1;
         const double outer = timed([&] { outerResult = tool.unzipFiles(tool.downloadFile, tool.downloadDir); });
         makeFolders(tool.stagingDir);

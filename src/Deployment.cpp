@@ -53,7 +53,7 @@ bool leftoversReplaceable(const std::string& folder)
 
 } // namespace
 
-bool UpdateTool::deployPackage()
+WorkerOutcome UpdateTool::deployPackage()
 {
     DebugLog& log = DebugLog::instance();
     log.write(Texts::kLogNewFolder, stagingDir.c_str());
@@ -64,8 +64,7 @@ bool UpdateTool::deployPackage()
     // in it will take the package's copy.
     if (!leftoversReplaceable(stagingDir) || unzipFiles(packageFile, stagingDir) != 0) {
         log.write(Texts::kLogExtractFailed);
-        setStatus(Texts::kStatusUnpackFailed);
-        return false;
+        return WorkerOutcome::UnpackFailed;
     }
 
     log.write(Texts::kLogDeleteStart, targetDir.c_str());
@@ -76,17 +75,13 @@ bool UpdateTool::deployPackage()
     // delete could not remove (a read-only file) makes it fail here.
     if (std::rename(stagingDir.c_str(), targetDir.c_str()) != 0) {
         log.write(Texts::kLogApplyFailed);
-        setStatus(Texts::kStatusApplyFailed);
-        return false;
+        return WorkerOutcome::ApplyFailed;
     }
 
-    // The record is saved before either flag changes: once busy clears, the button
-    // may start the client, and the next launch must find the install.
+    // The record is saved before the pass ends: once busy clears, the button may start
+    // the client, and the next launch must find the install.
     versionRecord.save();
-    setStatus(Texts::kStatusInstalled);
-    launchOnConfirm = 1;
-    busy = 0;
-    return true;
+    return WorkerOutcome::Installed;
 }
 
 int UpdateTool::deleteFolder(std::string path)
@@ -152,7 +147,9 @@ int UpdateTool::deleteFolder(std::string path)
 DWORD WINAPI installLocalPackage(LPVOID parameter)
 {
     auto* tool = static_cast<UpdateTool*>(parameter);
-    if (tool->deployPackage())
+    const WorkerOutcome outcome = tool->deployPackage();
+    tool->finishPass(outcome);
+    if (outcome == WorkerOutcome::Installed)
         tool->launchClient();
     else
         MessageBoxW(nullptr, Texts::kMessageUnpackFailed, Texts::kMessageUnpackFailed, MB_OK);

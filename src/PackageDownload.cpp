@@ -32,10 +32,10 @@ bool removeLeftover(const std::string& path)
 
 } // namespace
 
-void UpdateTool::fetchPackage()
+void UpdateTool::fetchPackage(const std::string& url)
 {
     HttpClient client;
-    const std::unique_ptr<HttpResponse> response = client.SendGet(packageUrl.c_str(), kLauncherRequestFlags);
+    const std::unique_ptr<HttpResponse> response = client.SendGet(url.c_str(), kLauncherRequestFlags);
     DWORD contentLength = 0;
     response->GetContentLength(contentLength);
 
@@ -56,23 +56,14 @@ void UpdateTool::fetchPackage()
         throw std::runtime_error("package body shorter than its Content-Length");
 }
 
-void UpdateTool::downloadPackage()
+WorkerOutcome UpdateTool::downloadPackage(const std::string& url)
 {
-    // After a failed query busy is already clear, and clearing it again here could
-    // clear the flag of a retry the user has started since.
-    if (!packageAssigned)
-        return;
-    if (packageUrl.empty()) {
-        busy = 0;
-        return;
-    }
-
     try {
         // The archive and package.nw of an earlier install stay in the download
         // folder. One that cannot be replaced (read-only, held open) would be unpacked
         // and installed as this version while this download's bytes went nowhere.
         const bool archiveReplaceable = removeLeftover(downloadFile);
-        fetchPackage();
+        fetchPackage(url);
         DebugLog& log = DebugLog::instance();
         log.write("%s\n", downloadFile.c_str());
         log.write("%s\n", downloadDir.c_str());
@@ -82,22 +73,18 @@ void UpdateTool::downloadPackage()
         const std::string unpackedPackage = downloadDir + "/package.nw";
         if (!archiveReplaceable || !removeLeftover(unpackedPackage) || unzipFiles(downloadFile, downloadDir) != 0) {
             log.write(Texts::kLogUnpackFailed);
-            setStatus(Texts::kStatusUnpackFailed);
-        } else {
-            deployPackage();
+            return WorkerOutcome::UnpackFailed;
         }
+        return deployPackage();
     } catch (const std::exception&) {
-        setStatus(Texts::kStatusUpdateFailed);
-        setButtonCaption(Texts::kButtonRetry);
-        failed = 1;
+        return WorkerOutcome::DownloadFailed;
     }
-    busy = 0;
 }
 
 DWORD WINAPI updateWorker(LPVOID parameter)
 {
     auto* tool = static_cast<UpdateTool*>(parameter);
-    tool->queryVersion();
-    tool->downloadPackage();
+    const VersionOffer offer = tool->queryVersion();
+    tool->finishPass(offer.ending ? *offer.ending : tool->downloadPackage(offer.packageUrl));
     return 0;
 }

@@ -1,17 +1,27 @@
 #pragma once
 
 #include "VersionRecord.h"
+#include "WorkerOutcome.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 typedef void* unzFile;
 
 // Phases whose percentage the status line shows while the worker runs.
 enum class ProgressPhase : std::int32_t { Download = 0, Extract = 1, Delete = 2 };
+
+// What a version query leaves for the rest of its pass: the outcome that ends the pass
+// now, or the package to install. It lives on the worker's own stack, so a retry
+// started once the pass has ended cannot change what this pass downloads.
+struct VersionOffer {
+    std::optional<WorkerOutcome> ending;
+    std::string packageUrl;
+};
 
 // The launcher's one main object: created once at start, never destroyed. The
 // user-interface thread and at most one worker thread share it; they meet only
@@ -43,14 +53,16 @@ public:
     // 0..100) unless both equal what was shown last.
     void reportProgress(ProgressPhase phase, int percent);
 
-    // Worker steps of the network install; each reports only through the dialog and
-    // the flags.
-    void queryVersion();
-    void downloadPackage();
-    // Downloads packageUrl into downloadFile with progress; the request and its
-    // handles are gone when it returns. Throws std::exception on any failure,
-    // including a body shorter than its Content-Length.
-    void fetchPackage();
+    // Worker steps of the network install. They show progress, never the outcome:
+    // finishPass shows that and ends the pass.
+    VersionOffer queryVersion();
+    WorkerOutcome downloadPackage(const std::string& url);
+    // Shows the outcome's texts, sets its flags and clears busy, in that order.
+    void finishPass(WorkerOutcome outcome);
+    // Downloads `url` into downloadFile with progress; the request and its handles
+    // are gone when it returns. Throws std::exception on any failure, including a
+    // body shorter than its Content-Length.
+    void fetchPackage(const std::string& url);
     // Unpacks `archivePath` into `destinationFolder`; 0 when every entry was walked
     // (skipped entries included), -1 when the archive could not be opened, the folder
     // entered, or an entry's read, write or CRC check stopped the walk.
@@ -58,8 +70,9 @@ public:
     // Walks every entry of the open archive with progress; 0 when the walk reached the
     // end, otherwise the status that stopped it.
     int extractAll(unzFile archive);
-    // Unpacks packageFile into stagingDir and swaps it in for targetDir; true on success.
-    bool deployPackage();
+    // Unpacks packageFile into stagingDir and swaps it in for targetDir, then saves the
+    // record: Installed, or UnpackFailed or ApplyFailed.
+    WorkerOutcome deployPackage();
     // Deletes a folder tree with progress in the Delete phase. Links to folders are
     // removed, never followed; an empty path deletes nothing. Returns 0.
     int deleteFolder(std::string path);
@@ -87,9 +100,6 @@ public:
     std::string recordPath;
     std::string installRoot;
     VersionRecord versionRecord;
-    // Set by a version query that assigned packageUrl (possibly empty) in this pass;
-    // the download step runs only after such a query.
-    bool packageAssigned = false;
 };
 
 // The process-wide instance the dialog procedures work on.

@@ -2,7 +2,6 @@
 
 #include "GatewayAnswer.h"
 #include "GatewayClient.h"
-#include "Texts.h"
 
 #include <memory>
 #include <stdexcept>
@@ -16,9 +15,8 @@ constexpr DWORD kAnswerLimit = kAnswerBufferSize - 1;
 
 } // namespace
 
-void UpdateTool::queryVersion()
+VersionOffer UpdateTool::queryVersion()
 {
-    packageAssigned = false;
     HttpClient client;
     std::unique_ptr<HttpResponse> response;
     try {
@@ -60,35 +58,23 @@ void UpdateTool::queryVersion()
         std::string newVer = ver;
         switch (readGatewayAnswer(answer.get(), ver, url, newVer)) {
         case GatewayAnswer::ServerError:
-            setStatus(Texts::kStatusServerError);
-            setButtonCaption(Texts::kButtonRetry);
-            failed = 1;
-            busy = 0;
-            break;
+            return {WorkerOutcome::ServerError, {}};
         case GatewayAnswer::Refused:
-            setStatus(Texts::kStatusBadParameters);
-            busy = 0;
-            break;
+            return {WorkerOutcome::Refused, {}};
         case GatewayAnswer::UrlNotText:
-            busy = 0;
-            break;
+            return {WorkerOutcome::UrlNotText, {}};
         case GatewayAnswer::NoUpdate:
         case GatewayAnswer::Package:
-            versionRecord.setVer(newVer);
-            stagingDir = installRoot + "\\app\\temp" + newVer;
-            targetDir = installRoot + "\\app\\" + newVer;
-            packageUrl = url;
-            packageAssigned = true;
-            if (url.empty()) {
-                setStatus(Texts::kStatusNoUpdate);
-                launchOnConfirm = 1;
-            }
             break;
         }
+        versionRecord.setVer(newVer);
+        stagingDir = installRoot + "\\app\\temp" + newVer;
+        targetDir = installRoot + "\\app\\" + newVer;
+        packageUrl = url;
+        if (url.empty())
+            return {WorkerOutcome::NoUpdate, {}};
+        return {std::nullopt, url};
     } catch (const std::exception&) {
-        setStatus(Texts::kStatusNetworkError);
-        setButtonCaption(Texts::kButtonRetry);
-        failed = 1;
-        busy = 0;
+        return {WorkerOutcome::NetworkError, {}};
     }
 }

@@ -31,13 +31,14 @@ STATUS_NETWORK_ERROR = "检查更新失败！请检查网络畅通！"
 STATUS_BAD_PARAMETERS = "参数错误！"
 
 # Outcome of the query -> (its status texts, button captions, busy, failed, launch,
-# package assigned), as the launcher documents them.
+# package assigned), as the launcher documents them. Only a package keeps the pass
+# running into the download.
 QUERY_OUTCOMES = {
     "server-error": ([STATUS_SERVER_ERROR], [ha.CAPTION_RETRY], 0, 1, 0, 0),
     "network-error": ([STATUS_NETWORK_ERROR], [ha.CAPTION_RETRY], 0, 1, 0, 0),
     "refused": ([STATUS_BAD_PARAMETERS], [], 0, 0, 0, 0),
     "url-not-text": ([], [], 0, 0, 0, 0),
-    "no-update": ([STATUS_NO_UPDATE], [], 1, 0, 1, 1),
+    "no-update": ([STATUS_NO_UPDATE], [], 0, 0, 1, 1),
     "package": ([], [], 1, 0, 0, 1),
 }
 

@@ -127,14 +127,20 @@ int runAnswers(std::FILE* out, const std::string& base, const std::string& launc
         dialog.attach(*tool);
         const bool installed = tool->checkInstallation();
         startPass(*tool);
-        tool->queryVersion();
+        // The worker's pass in its two steps: a query that ends the pass is shown at
+        // once, one that offers a package goes on to the download.
+        const VersionOffer offer = tool->queryVersion();
+        if (offer.ending)
+            tool->finishPass(*offer.ending);
+        const bool assigned = !offer.ending || *offer.ending == WorkerOutcome::NoUpdate;
         std::string line = "{\"case\":" + std::to_string(i) + ",\"installed\":" + (installed ? "1" : "0") +
                            ",\"query\":{\"status\":" + jsonTexts(dialog.status.texts) +
                            ",\"button\":" + jsonTexts(dialog.button.texts) + "," + flags(*tool) +
-                           ",\"assigned\":" + (tool->packageAssigned ? "1" : "0") + ",\"url\":" +
-                           hex(tool->packageUrl) + "," + pathsOf(*tool) + "}";
+                           ",\"assigned\":" + (assigned ? "1" : "0") + ",\"url\":" +
+                           hex(offer.packageUrl) + "," + pathsOf(*tool) + "}";
         const size_t shownBefore = dialog.status.texts.size();
-        tool->downloadPackage();
+        if (!offer.ending)
+            tool->finishPass(tool->downloadPackage(offer.packageUrl));
         // Texts of the download step alone, the percentages left out.
         std::vector<std::wstring> later(dialog.status.texts.begin() + static_cast<std::ptrdiff_t>(shownBefore),
                                         dialog.status.texts.end());
@@ -171,7 +177,9 @@ int runRecords(std::FILE* out, const std::string& cases, int count)
                 ",\"sentType\":" + hex(tool->versionRecord.getType());
         if (!installed) {
             startPass(*tool);
-            tool->queryVersion();
+            const VersionOffer offer = tool->queryVersion();
+            if (offer.ending)
+                tool->finishPass(*offer.ending);
             line += ",\"query\":{\"status\":" + jsonTexts(dialog.status.texts) +
                     ",\"button\":" + jsonTexts(dialog.button.texts) + "," + flags(*tool) + "}";
         }

@@ -37,6 +37,14 @@ struct Rig {
     }
     ~Rig() { SetCurrentDirectoryA(originalDirectory.c_str()); }
 
+    // The deployment as the worker ends its pass with it.
+    WorkerOutcome deploy()
+    {
+        const WorkerOutcome outcome = tool.deployPackage();
+        tool.finishPass(outcome);
+        return outcome;
+    }
+
     static std::string currentDirectory()
     {
         char dir[MAX_PATH];
@@ -104,7 +112,7 @@ TEST(DeployPackage, UnpacksIntoStagingSwapsItInAndRecordsTheVersion)
     zip.save(rig.tool.packageFile);
     makeFolders(rig.tool.targetDir + "\\stale");
 
-    EXPECT_TRUE(rig.tool.deployPackage());
+    EXPECT_EQ(rig.deploy(), WorkerOutcome::Installed);
 
     EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\index.html"), "<html>");
     EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\js\\app.js"), "app");
@@ -128,7 +136,7 @@ TEST(DeployPackage, LeftoverStagingFolderIsReused)
     zip.add("index.html", "new");
     zip.save(rig.tool.packageFile);
 
-    EXPECT_TRUE(rig.tool.deployPackage());
+    EXPECT_EQ(rig.deploy(), WorkerOutcome::Installed);
     EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\index.html"), "new");
     EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\extra.txt"), "left over");
 }
@@ -157,7 +165,7 @@ TEST(DeployPackage, LeftoverStagingFileThatCannotBeWrittenOverFailsTheExtraction
             holder.reset(CreateFileA(stale.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
 
-        EXPECT_FALSE(rig.tool.deployPackage());
+        EXPECT_EQ(rig.deploy(), WorkerOutcome::UnpackFailed);
 
         holder.reset();
         SetFileAttributesA(stale.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -176,11 +184,13 @@ TEST(DeployPackage, PackageThatIsNoArchiveFailsWithoutTouchingTheTarget)
     makeFolders(rig.tool.targetDir);
     TempFolder::write(rig.tool.targetDir + "\\keep", "x");
 
-    EXPECT_FALSE(rig.tool.deployPackage());
+    EXPECT_EQ(rig.deploy(), WorkerOutcome::UnpackFailed);
     EXPECT_EQ(rig.status.texts.back(), Texts::kStatusUnpackFailed);
     EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\keep"), "x");
     EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(rig.tool.busy, 1);
+    // A final state: the button neither retries nor starts the client.
+    EXPECT_EQ(rig.tool.busy, 0);
+    EXPECT_EQ(rig.tool.failed, 0);
     EXPECT_EQ(rig.tool.launchOnConfirm, 0);
 }
 
@@ -203,7 +213,7 @@ TEST(DeployPackage, PackageWithABrokenEntryFailsWithoutTouchingTheTarget)
         TempFolder::write(rig.tool.targetDir + "\\index.html", "old");
         TempFolder::write(rig.tool.targetDir + "\\js\\app.js", "old app");
 
-        EXPECT_FALSE(rig.tool.deployPackage());
+        EXPECT_EQ(rig.deploy(), WorkerOutcome::UnpackFailed);
 
         EXPECT_EQ(rig.status.texts.back(), Texts::kStatusUnpackFailed);
         EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\index.html"), "old");
@@ -211,7 +221,8 @@ TEST(DeployPackage, PackageWithABrokenEntryFailsWithoutTouchingTheTarget)
         EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
         // What was unpacked stays in the staging folder, never moved into place.
         EXPECT_EQ(TempFolder::read(rig.tool.stagingDir + "\\index.html"), "new");
-        EXPECT_EQ(rig.tool.busy, 1);
+        EXPECT_EQ(rig.tool.busy, 0);
+        EXPECT_EQ(rig.tool.failed, 0);
         EXPECT_EQ(rig.tool.launchOnConfirm, 0);
         EXPECT_EQ(rig.currentDirectory() + "\\", rig.launcher.path() + "\\");
     }
@@ -227,7 +238,7 @@ TEST(DeployPackage, ReadOnlyFileInTheOldFolderMakesTheSwapFail)
     TempFolder::write(rig.tool.targetDir + "\\ro", "x");
     SetFileAttributesA((rig.tool.targetDir + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY);
 
-    EXPECT_FALSE(rig.tool.deployPackage());
+    EXPECT_EQ(rig.deploy(), WorkerOutcome::ApplyFailed);
     EXPECT_EQ(rig.status.texts.back(), Texts::kStatusApplyFailed);
     EXPECT_EQ(TempFolder::read(rig.tool.stagingDir + "\\index.html"), "new");
     EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
