@@ -42,36 +42,34 @@ bool parseJson(const char* text, Json::Value& root)
 
 } // namespace
 
-GatewayAnswer readGatewayAnswer(const char* text, const std::string& currentVer, std::string& url,
-                                std::string& ver)
+GatewayReading readGatewayAnswer(const char* text, const std::string& currentVer)
 {
     Json::Value root;
     if (!parseJson(text, root) || !root.isObject())
-        return GatewayAnswer::ServerError;
+        return {GatewayAnswer::ServerError, {}, {}};
 
     const Json::Value code = root.get("code", "");
     if (!isJsonInteger(code))
-        return GatewayAnswer::ServerError;
+        return {GatewayAnswer::ServerError, {}, {}};
     const bool success = code.type() == Json::intValue ? code.asLargestInt() == 0 : code.asLargestUInt() == 0;
     if (!success)
-        return GatewayAnswer::Refused;
+        return {GatewayAnswer::Refused, {}, {}};
 
     // A null result reads like an empty one; anything else that is not an object is
     // not an answer this launcher understands.
     const Json::Value result = root.get("result", Json::Value());
     if (!result.isObject() && !result.isNull())
-        return GatewayAnswer::ServerError;
+        return {GatewayAnswer::ServerError, {}, {}};
     const Json::Value members = result.isNull() ? Json::Value(Json::objectValue) : result;
 
     const Json::Value urlValue = members.get("url", "");
     if (!urlValue.isString())
-        return GatewayAnswer::UrlNotText;
+        return {GatewayAnswer::UrlNotText, {}, {}};
 
     const std::string newVer = versionText(members.get("version", currentVer));
     // The version names the folder that deployment deletes and replaces.
     if (!isVersionFolderName(newVer))
-        return GatewayAnswer::ServerError;
-    ver = newVer;
-    url = urlValue.asString();
-    return url.empty() ? GatewayAnswer::NoUpdate : GatewayAnswer::Package;
+        return {GatewayAnswer::ServerError, {}, {}};
+    const std::string url = urlValue.asString();
+    return {url.empty() ? GatewayAnswer::NoUpdate : GatewayAnswer::Package, url, newVer};
 }

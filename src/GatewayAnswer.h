@@ -12,9 +12,15 @@ enum class GatewayAnswer {
     Package,     // result.url names the package to install
 };
 
-// Reads `text` (the answer up to its first NUL byte). On NoUpdate and Package, `ver`
-// holds the package's version (result.version as text, integers as their decimal
-// text, the current version when absent) and `url` the package URL. Throws
-// std::exception when result.version is a fraction, an array or an object.
-GatewayAnswer readGatewayAnswer(const char* text, const std::string& currentVer, std::string& url,
-                                std::string& ver);
+// What an answer says. `url` and `ver` are set on NoUpdate and Package only: the
+// package URL, and the package's version (result.version as text, integers as their
+// decimal text, the current version when absent).
+struct GatewayReading {
+    GatewayAnswer answer = GatewayAnswer::ServerError;
+    std::string url;
+    std::string ver;
+};
+
+// Reads `text` (the answer up to its first NUL byte). Throws std::exception when
+// result.version is a fraction, an array or an object.
+GatewayReading readGatewayAnswer(const char* text, const std::string& currentVer);

@@ -8,12 +8,8 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
-#include <stdexcept>
 
 namespace {
-
-constexpr DWORD kReadBufferSize = 10240;
-constexpr DWORD kReadSize = kReadBufferSize - 1;
 
 // Whole percent of `received` out of `total`, in 64 bits so packages above 41 MiB do
 // not wrap; no percentage without a length.
@@ -41,19 +37,13 @@ void UpdateTool::fetchPackage(const std::string& url)
 
     makeFolders(downloadDir);
     std::ofstream file(downloadFile, std::ios::binary | std::ios::trunc);
-    auto buffer = std::make_unique<char[]>(kReadBufferSize);
-    DWORD received = 0;
-    while (DWORD got = response->ReadContent(reinterpret_cast<BYTE*>(buffer.get()), kReadSize)) {
-        file.write(buffer.get(), got);
-        received += got;
+    std::uint64_t received = 0;
+    readResponseBody(*response, kWholeBody, [&](const char* data, DWORD size) {
+        file.write(data, size);
+        received += size;
         if (contentLength != 0)
             reportProgress(ProgressPhase::Download, downloadPercent(received, contentLength));
-    }
-    file.close();
-    // WinINet reports a connection that ends early as a clean end of the body; an
-    // archive cut short is a failed download, not a package to unpack.
-    if (received < contentLength)
-        throw std::runtime_error("package body shorter than its Content-Length");
+    });
 }
 
 WorkerOutcome UpdateTool::downloadPackage(const std::string& url)

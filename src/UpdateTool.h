@@ -1,5 +1,6 @@
 #pragma once
 
+#include "GatewayAnswer.h"
 #include "VersionRecord.h"
 #include "WorkerOutcome.h"
 
@@ -56,6 +57,9 @@ public:
     // Worker steps of the network install. They show progress, never the outcome:
     // finishPass shows that and ends the pass.
     VersionOffer queryVersion();
+    // The query's last piece: records the answer's version and the folders it names,
+    // and says how the pass goes on.
+    VersionOffer applyReading(const GatewayReading& reading);
     WorkerOutcome downloadPackage(const std::string& url);
     // Shows the outcome's texts, sets its flags and clears busy, in that order.
     void finishPass(WorkerOutcome outcome);

@@ -4,76 +4,80 @@
 #include "GatewayClient.h"
 
 #include <memory>
-#include <stdexcept>
+#include <string>
 
 namespace {
 
-constexpr DWORD kAnswerBufferSize = 10240;
-// One byte stays free for the terminator; an answer that reaches this many bytes
-// makes the next read ask for 0 bytes, which the client refuses.
-constexpr DWORD kAnswerLimit = kAnswerBufferSize - 1;
+// One byte of the answer's 10240-byte buffer stays free for the terminator.
+constexpr std::uint64_t kAnswerLimit = 10239;
+
+// Sends the version query with the record's values and waits for the answer's
+// headers. `client` owns the connection and must outlive the response.
+std::unique_ptr<HttpResponse> requestVersion(HttpClient& client, const VersionRecord& record)
+{
+    const std::string type = record.getType();
+    const std::string ver = record.getVer();
+    const std::string platform = record.getPlatform();
+
+    client.SetUseUtf8(TRUE);
+    client.AddParam("a", "getVersionConfig");
+    client.AddParam("m", "Platform");
+    client.AddParam("type", type.c_str());
+    client.AddParam("version", ver.c_str());
+    client.AddParam("platform", platform.c_str());
+    client.StartFormPost(ZORVIK_GATEWAY_URL, kLauncherRequestFlags);
+    OutputDebugStringA(type.c_str());
+    OutputDebugStringA(ver.c_str());
+    OutputDebugStringA(platform.c_str());
+
+    std::unique_ptr<HttpResponse> response;
+    while (!response)
+        response = client.ContinuePost();
+    return response;
+}
+
+// The answer's text up to its first NUL byte, as the log and the reader see it.
+std::string readAnswer(HttpResponse& response)
+{
+    std::string answer;
+    readResponseBody(response, kAnswerLimit, [&answer](const char* data, DWORD size) { answer.append(data, size); });
+    answer.resize(answer.find('\0') == std::string::npos ? answer.size() : answer.find('\0'));
+    OutputDebugStringA(answer.c_str());
+    return answer;
+}
 
 } // namespace
 
+VersionOffer UpdateTool::applyReading(const GatewayReading& reading)
+{
+    switch (reading.answer) {
+    case GatewayAnswer::ServerError:
+        return {WorkerOutcome::ServerError, {}};
+    case GatewayAnswer::Refused:
+        return {WorkerOutcome::Refused, {}};
+    case GatewayAnswer::UrlNotText:
+        return {WorkerOutcome::UrlNotText, {}};
+    case GatewayAnswer::NoUpdate:
+    case GatewayAnswer::Package:
+        break;
+    }
+    versionRecord.setVer(reading.ver);
+    stagingDir = installRoot + "\\app\\temp" + reading.ver;
+    targetDir = installRoot + "\\app\\" + reading.ver;
+    packageUrl = reading.url;
+    if (reading.url.empty())
+        return {WorkerOutcome::NoUpdate, {}};
+    return {std::nullopt, reading.url};
+}
+
 VersionOffer UpdateTool::queryVersion()
 {
-    HttpClient client;
-    std::unique_ptr<HttpResponse> response;
     try {
         versionRecord.load(recordPath);
-        const std::string type = versionRecord.getType();
-        const std::string ver = versionRecord.getVer();
-        const std::string platform = versionRecord.getPlatform();
-
-        client.SetUseUtf8(TRUE);
-        client.AddParam("a", "getVersionConfig");
-        client.AddParam("m", "Platform");
-        client.AddParam("type", type.c_str());
-        client.AddParam("version", ver.c_str());
-        client.AddParam("platform", platform.c_str());
-        client.StartFormPost(ZORVIK_GATEWAY_URL, kLauncherRequestFlags);
-        OutputDebugStringA(type.c_str());
-        OutputDebugStringA(ver.c_str());
-        OutputDebugStringA(platform.c_str());
-
-        while (!response)
-            response = client.ContinuePost();
-
-        DWORD contentLength = 0;
-        response->GetContentLength(contentLength);
-
-        auto answer = std::make_unique<char[]>(kAnswerBufferSize);
-        DWORD received = 0;
-        while (DWORD got = response->ReadContent(reinterpret_cast<BYTE*>(answer.get()) + received,
-                                                 kAnswerLimit - received))
-            received += got;
-        // A connection reset mid-answer reaches us as a clean end under some stacks: an
-        // answer shorter than its Content-Length is a failed read, not a shorter answer.
-        if (received < contentLength)
-            throw std::runtime_error("answer shorter than its Content-Length");
-        answer[received] = '\0';
-        OutputDebugStringA(answer.get());
-
-        std::string url;
-        std::string newVer = ver;
-        switch (readGatewayAnswer(answer.get(), ver, url, newVer)) {
-        case GatewayAnswer::ServerError:
-            return {WorkerOutcome::ServerError, {}};
-        case GatewayAnswer::Refused:
-            return {WorkerOutcome::Refused, {}};
-        case GatewayAnswer::UrlNotText:
-            return {WorkerOutcome::UrlNotText, {}};
-        case GatewayAnswer::NoUpdate:
-        case GatewayAnswer::Package:
-            break;
-        }
-        versionRecord.setVer(newVer);
-        stagingDir = installRoot + "\\app\\temp" + newVer;
-        targetDir = installRoot + "\\app\\" + newVer;
-        packageUrl = url;
-        if (url.empty())
-            return {WorkerOutcome::NoUpdate, {}};
-        return {std::nullopt, url};
+        HttpClient client;
+        const std::unique_ptr<HttpResponse> response = requestVersion(client, versionRecord);
+        const std::string answer = readAnswer(*response);
+        return applyReading(readGatewayAnswer(answer.c_str(), versionRecord.getVer()));
     } catch (const std::exception&) {
         return {WorkerOutcome::NetworkError, {}};
     }
