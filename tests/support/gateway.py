@@ -42,18 +42,35 @@ Replies, and misbehaving on demand:
   stalls for as long as the test needs, whatever the machine's speed.
 - Every reply carries "Connection: close", and the server closes the connection
   after it.
-- Reply.json(obj, size=None, **kw): a JSON body, padded with spaces to exactly
-  `size` bytes when size is given. Any bytes at all (non-JSON, NUL bytes) go in body.
+- Reply.json(obj, size=None, sign=True, **kw): a JSON body, padded with spaces to
+  exactly `size` bytes when size is given. Any bytes at all (non-JSON, NUL bytes) go
+  in body.
+- An answer made by Reply.json that offers a package (code 0, a non-empty string
+  result.url) gets, when the request arrives, what a release carries: result.sha256,
+  the SHA-256 of the package a running Gateway serves at that URL (the first GET
+  expectation for it not yet used up; the empty body when none serves it), and, when
+  the build has a package key, result.signature over the platform and type of the
+  request, the answer's version (or the request's when it has none) and that digest,
+  made by the release tool's own code. A member the answer holds itself stays as it
+  is, so a test can give a wrong digest and still get a valid signature over it;
+  sign=False sends the answer exactly as given.
 - closed_port(): a loopback port with nothing listening (connections are refused).
 """
 import dataclasses
 import json
+import pathlib
 import socket
 import socketserver
 import ssl
 import struct
+import sys
 import threading
 import time
+import urllib.parse
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools"))
+
+import zorvik_release  # noqa: E402
 
 AUTO = object()
 _MAX_HEAD = 64 * 1024
@@ -71,16 +88,22 @@ class Reply:
     reset_after: int = None
     drip: tuple = None
     hold_after: int = None
+    answer: object = None  # the object of Reply.json, completed for a package on arrival
+    size: int = None
 
-    @classmethod
-    def json(cls, obj, size=None, **kw):
+    @staticmethod
+    def _text(obj, size):
         text = json.dumps(obj, ensure_ascii=False).encode("utf-8")
         if size is not None:
             if len(text) > size:
                 raise ValueError(f"JSON of {len(text)} bytes does not fit {size}")
             text += b" " * (size - len(text))
+        return text
+
+    @classmethod
+    def json(cls, obj, size=None, sign=True, **kw):
         headers = (("Content-Type", "application/json"),) + tuple(kw.pop("headers", ()))
-        return cls(body=text, headers=headers, **kw)
+        return cls(body=cls._text(obj, size), headers=headers, answer=obj if sign else None, size=size, **kw)
 
     def wire(self):
         reason = _REASONS.get(self.status, "Status")
@@ -125,6 +148,72 @@ class _Expectation:
         if callable(self.body):
             return bool(self.body(request.body))
         return request.body == self.body
+
+
+# Every running Gateway, so that an answer on one can name a package served by another.
+_running = set()
+_running_lock = threading.Lock()
+_signatures = {}
+
+
+def _package_bytes(url):
+    """The body a running Gateway will send for a GET of `url`, or None."""
+    parts = urllib.parse.urlsplit(url)
+    try:
+        port = parts.port or (443 if parts.scheme.lower() == "https" else 80)
+    except ValueError:
+        return None
+    target = parts.path + (f"?{parts.query}" if parts.query else "")
+    with _running_lock:
+        servers = [g for g in _running if g.port == port]
+    for server in servers:
+        with server._lock:
+            candidates = [e for e in server._expectations if e.method == "GET" and e.target == target]
+        waiting = [e for e in candidates if e.seen < e.times]
+        if waiting or candidates:
+            return (waiting or candidates)[0].reply.body
+    return None
+
+
+def _version_text(value):
+    """The version as the launcher records it, or None where it records none."""
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if value is None:
+        return ""
+    if isinstance(value, (int, str)):
+        return str(value)
+    return None
+
+
+def _complete_answer(reply, request):
+    """The reply with sha256 and signature added where its answer offers a package and
+    does not hold them (see the module's notes); otherwise the reply itself."""
+    answer = reply.answer
+    result = answer.get("result") if isinstance(answer, dict) else None
+    offers_package = (isinstance(result, dict) and type(answer.get("code")) is int and answer["code"] == 0
+                      and isinstance(result.get("url"), str) and result["url"] != "")
+    if not offers_package:
+        return reply
+    import winerig  # the build's key; imported here so the server itself needs no build
+    key = winerig.package_private_key()
+    if "sha256" in result and ("signature" in result or key is None):
+        return reply
+    result = dict(result)
+    if "sha256" not in result:
+        result["sha256"] = zorvik_release.sha256_of(_package_bytes(result["url"]) or b"")
+    form = {name: values[0] for name, values in urllib.parse.parse_qs(
+        request.body.decode("utf-8", errors="replace"), keep_blank_values=True).items()}
+    version = _version_text(result["version"]) if "version" in result else form.get("version", "")
+    digest = result["sha256"]
+    if key is not None and "signature" not in result and version is not None and \
+            isinstance(digest, str) and len(digest) == 64:
+        fields = (form.get("platform", ""), form.get("type", ""), version, digest)
+        if fields not in _signatures:
+            _signatures[fields] = zorvik_release.sign(key, *fields)
+        result["signature"] = _signatures[fields]
+    completed = dict(answer, result=result)
+    return dataclasses.replace(reply, body=Reply._text(completed, reply.size), answer=completed)
 
 
 def closed_port():
@@ -180,6 +269,8 @@ class Gateway:
         self._thread = threading.Thread(target=self._server.serve_forever, name=f"gateway-{self.port}",
                                         daemon=True)
         self._thread.start()
+        with _running_lock:
+            _running.add(self)
         return self
 
     def release(self):
@@ -187,6 +278,8 @@ class Gateway:
         self._released.set()
 
     def stop(self):
+        with _running_lock:
+            _running.discard(self)
         self._stopping.set()
         self._released.set()
         self._server.shutdown()
@@ -235,6 +328,8 @@ class Gateway:
             if request is None:
                 return
             reply = self._match(request)
+            if reply.answer is not None:
+                reply = _complete_answer(reply, request)
             self._send(sock, reply)
         except Exception as error:  # a fault of the test server itself must not pass silently
             self._fail(f"gateway error: {error!r}")

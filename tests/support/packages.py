@@ -1,10 +1,16 @@
 """Client packages as the package server delivers them: an outer zip archive holding
-package.nw, itself a zip archive of the application folder."""
-import io
+package.nw, itself a zip archive of the application folder. They are made by the
+vendor's release tool (tools/zorvik_release.py), so the tests install what a vendor's
+release holds; ziputil writes the archives no release would."""
+import pathlib
 import random
-import zipfile
+import sys
 
 import ziputil
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools"))
+
+import zorvik_release  # noqa: E402
 
 SAMPLE_APP = {
     "package.json": b'{"name": "sample-client", "main": "index.html"}',
@@ -14,28 +20,14 @@ SAMPLE_APP = {
 }
 
 
-def _stamped(name, method):
-    """A fixed time stamp, so the same files always give the same bytes."""
-    info = zipfile.ZipInfo(name, date_time=(2026, 1, 2, 3, 4, 6))
-    info.compress_type = method
-    return info
-
-
 def app_zip(files=SAMPLE_APP):
-    """package.nw: the application folder's files (deflated, folders implied)."""
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
-        for name, data in files.items():
-            archive.writestr(_stamped(name, zipfile.ZIP_DEFLATED), data)
-    return buffer.getvalue()
+    """package.nw (and res.dat): the application folder's files, as pack writes them."""
+    return zorvik_release.app_archive(files)
 
 
 def outer_zip(package_nw):
-    """The downloaded archive: package.nw alone (stored, it is compressed already)."""
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_STORED) as archive:
-        archive.writestr(_stamped("package.nw", zipfile.ZIP_STORED), package_nw)
-    return buffer.getvalue()
+    """The downloaded archive: package.nw alone, as pack writes package.zip."""
+    return zorvik_release.outer_archive(package_nw)
 
 
 def package(files=SAMPLE_APP):
@@ -56,11 +48,15 @@ def hostile_package():
     return outer_zip(inner)
 
 
+def large_package_files(size=600_000, seed=1):
+    """The sample application with `size` more bytes that do not compress."""
+    return dict(SAMPLE_APP, **{"media/noise.bin": random.Random(seed).randbytes(size)})
+
+
 def large_package(size=600_000, seed=1):
     """A package whose application holds `size` bytes that do not compress, so the
     download is about that long."""
-    noise = random.Random(seed).randbytes(size)
-    return package(dict(SAMPLE_APP, **{"media/noise.bin": noise}))
+    return package(large_package_files(size, seed))
 
 
 def bulky_app(entries=1200, noise_size=12_000_000, seed=2):

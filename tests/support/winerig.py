@@ -28,6 +28,13 @@ def _gateway_port():
 GATEWAY_PORT = _gateway_port()
 
 
+def package_private_key():
+    """The private half of the package key the build's launcher checks signatures
+    with, or None for a build without one."""
+    key = BUILD / "package-key" / "private.pem"
+    return key if key.is_file() else None
+
+
 def winpath(path):
     """The Windows name of a Linux path, as wine maps the root on drive Z:."""
     return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
