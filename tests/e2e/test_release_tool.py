@@ -1,0 +1,271 @@
+"""The vendor's release tool, tools/zorvik-release: pack refuses every name the
+launcher would refuse or could not write, before it writes anything; the same folder
+gives the same bytes; the signature is the one the launcher checks; and what pack
+makes installs through the real launcher, over serve and from res.dat beside it."""
+import base64
+import hashlib
+import json
+import os
+import pathlib
+import shutil
+import subprocess
+import zipfile
+
+import pytest
+
+import launcher
+import packages
+import winerig
+import zorvik_release as zr
+from conftest_http import trusted_ca  # noqa: F401
+
+TOOL = winerig.REPO / "tools" / "zorvik-release"
+STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
+STATUS_SERVER_ERROR = "检查更新失败！请检查服务器！"
+APP = dict(packages.SAMPLE_APP, **{"js/lib/util.js": b"export const x = 1;\n", "media/empty.dat": b""})
+
+
+def tool(*args):
+    return subprocess.run([str(TOOL), *map(str, args)], capture_output=True, text=True, timeout=120)
+
+
+def write_app(folder, files=APP, order=sorted):
+    for name in order(files):
+        path = pathlib.Path(folder) / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(files[name])
+    return pathlib.Path(folder)
+
+
+@pytest.fixture(scope="module")
+def key_pair(tmp_path_factory):
+    """The build's package key when it has one, else a key made for this run (a
+    launcher built without a key does not look at signatures)."""
+    private = winerig.package_private_key()
+    if private is not None:
+        return private, private.with_name("public.pem")
+    folder = tmp_path_factory.mktemp("key")
+    subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", "ec.pem"],
+                   cwd=folder, check=True, capture_output=True)
+    subprocess.run(["openssl", "pkey", "-in", "ec.pem", "-out", "private.pem"], cwd=folder, check=True)
+    subprocess.run(["openssl", "pkey", "-in", "private.pem", "-pubout", "-out", "public.pem"], cwd=folder,
+                   check=True)
+    return folder / "private.pem", folder / "public.pem"
+
+
+def _long_name():
+    return "d" * 200 + "/" + "f" * 56  # 257 bytes: each part fits Linux, the whole not the launcher
+
+
+@pytest.mark.parametrize("names, args, named", [
+    (["aux.js"], [], "aux.js"),
+    (["js/Con"], [], "js/Con"),
+    (["lib/nul.txt"], [], "nul.txt"),
+    (["COM1.log"], [], "COM1.log"),
+    (["lpt9"], [], "lpt9"),
+    (["conout$.txt"], [], "conout$.txt"),
+    (["ends-with-dot."], [], "ends-with-dot."),
+    (["ends-with-blank "], [], "ends-with-blank "),
+    (["..."], [], "..."),
+    (["a<b.js"], [], "a<b.js"),
+    (["a>b.js"], [], "a>b.js"),
+    (['say"hi".js'], [], 'say"hi".js'),
+    (["pipe|x"], [], "pipe|x"),
+    (["what?.js"], [], "what?.js"),
+    (["star*.js"], [], "star*.js"),
+    (["C:evil.js"], [], "C:evil.js"),
+    (["tab\there.js"], [], "tab\there.js"),
+    (["back\\slash.js"], [], "back\\slash.js"),
+    ([_long_name()], [], "f" * 56),
+    (["Index.html"], [], "Index.html"),  # beside index.html: one file on Windows
+    (["link"], [], "link"),              # made a symbolic link below
+    ([], ["--version", "71."], "--version"),
+    ([], ["--version", "CON"], "--version"),
+    ([], ["--version", "版本"], "--version"),
+    ([], ["--platform", ""], "--platform"),
+    ([], ["--url", "ftp://host/p.zip"], "--url"),
+    ([], ["--key", "not-a-key.pem"], "not-a-key.pem"),
+    ([], ["out-not-empty"], "--out"),
+], ids=lambda v: repr(v) if isinstance(v, str) else None)
+def test_pack_refuses_what_the_launcher_would_not_write_and_writes_nothing(tmp_path, names, args, named):
+    app = write_app(tmp_path / "app")
+    for name in names:
+        if name == "link":
+            (app / name).symlink_to("index.html")
+        else:
+            (app / name).parent.mkdir(parents=True, exist_ok=True)
+            (app / name).write_bytes(b"x")
+    out = tmp_path / "release"
+    options = {"--version": "71", "--url": "https://updates.example.test/p/71.zip", "--out": out}
+    if args == ["out-not-empty"]:
+        out.mkdir()
+        (out / "old.txt").write_bytes(b"an earlier release")
+        args = []
+    if "--key" in args:
+        (tmp_path / "not-a-key.pem").write_text("-----BEGIN NOTHING-----\n")
+        args = ["--key", tmp_path / "not-a-key.pem"]
+    options.update(zip(args[::2], args[1::2]))
+    before = sorted(p.name for p in tmp_path.iterdir())
+
+    done = tool("pack", app, *[str(part) for pair in options.items() for part in pair])
+
+    assert done.returncode != 0
+    assert named in done.stderr, done.stderr
+    assert sorted(p.name for p in tmp_path.iterdir()) == before  # no release, no temporary folder
+    if out.exists():
+        assert [p.name for p in out.iterdir()] == ["old.txt"]
+
+
+def test_names_no_folder_can_hold_are_refused_as_the_launcher_refuses_them():
+    for name in ["../up.js", "js/../../up.js", "..", "/root.js", "\\root.js", "C:/drive.js", "c:drive.js",
+                 "js//double.js", "js/", ""]:
+        assert zr.entry_name_problem(name), name
+    for name in ["index.html", "js/app.js", ".hidden", "a.b.c", "con-tent.js", "com10.js", "lpt.js", "说明.txt"]:
+        assert zr.entry_name_problem(name) is None, name
+
+
+def _pack(app, out, *extra):
+    done = tool("pack", app, "--version", "71", "--url", "https://updates.example.test/p/71.zip",
+                "--out", out, *extra)
+    assert done.returncode == 0, done.stderr
+    return out
+
+
+def test_same_folder_gives_the_same_bytes_whatever_its_times_modes_and_order(tmp_path):
+    files = dict(APP, **{"说明/读我.txt": "中文".encode("utf-8")})
+    first = write_app(tmp_path / "a", files)
+    second = write_app(tmp_path / "b", files, order=lambda f: sorted(f, reverse=True))
+    (first / "empty-folder").mkdir()
+    (second / "empty-folder").mkdir()
+    for i, path in enumerate(p for p in second.rglob("*") if p.is_file()):
+        os.utime(path, (1_000_000 + i, 1_700_000_000 + 7 * i))
+        path.chmod(0o600 if i % 2 else 0o755)
+    one, two = _pack(first, tmp_path / "r1"), _pack(second, tmp_path / "r2")
+
+    for name in ["package.zip", "res.dat", "jsver.txt", "answer.json"]:
+        assert (one / name).read_bytes() == (two / name).read_bytes(), name
+
+    with zipfile.ZipFile(one / "package.zip") as outer:
+        assert [(i.filename, i.compress_type) for i in outer.infolist()] == [("package.nw", zipfile.ZIP_STORED)]
+        assert outer.read("package.nw") == (one / "res.dat").read_bytes()
+    with zipfile.ZipFile(one / "res.dat") as inner:
+        infos = inner.infolist()
+        assert [i.filename for i in infos] == sorted(list(files) + ["empty-folder/"])
+        assert {i.date_time for i in infos} == {(1980, 1, 1, 0, 0, 0)}
+        assert {i.filename: bool(i.flag_bits & 0x800) for i in infos} == \
+            {i.filename: not i.filename.isascii() for i in infos}
+        assert {i.external_attr for i in infos if not i.is_dir()} == {(0o100644 << 16) | 0x20}
+        assert {name: inner.read(name) for name in files} == files
+    assert (one / "jsver.txt").read_bytes() == b'{"platform":"2","type":"1","ver":"71"}\r\n'
+    assert json.loads((one / "answer.json").read_text()) == {"code": 0, "result": {
+        "url": "https://updates.example.test/p/71.zip", "version": "71",
+        "sha256": hashlib.sha256((one / "package.zip").read_bytes()).hexdigest()}}
+
+
+def test_signature_verifies_through_openssl_for_its_own_fields_only(tmp_path, key_pair):
+    private, public = key_pair
+    release = _pack(write_app(tmp_path / "app"), tmp_path / "r", "--platform", "3", "--type", "4",
+                    "--key", private)
+    result = json.loads((release / "answer.json").read_text())["result"]
+    signature, digest = result["signature"], result["sha256"]
+    assert len(signature) == 88 and len(base64.b64decode(signature, validate=True)) == 64
+
+    assert zr.verify(public, "3", "4", "71", digest, signature)
+    assert zr.verify(public, "3", "4", "71", digest.upper(), signature)  # the digest is signed in lower case
+    for fields in [("2", "4", "71", digest), ("3", "1", "71", digest), ("3", "4", "72", digest),
+                   ("3", "4", "71", zr.sha256_of(b"another package"))]:
+        assert not zr.verify(public, *fields, signature), fields
+    raw = bytearray(base64.b64decode(signature))
+    raw[63] ^= 1
+    assert not zr.verify(public, "3", "4", "71", digest, base64.b64encode(raw).decode())
+
+
+class Serve:
+    """zorvik-release serve as a vendor runs it, on the build's gateway port."""
+
+    def __init__(self, folders, certs, log):
+        self.log = log
+        with open(log, "wb") as err:
+            self.process = subprocess.Popen(
+                [str(TOOL), "serve", *map(str, folders), "--port", str(winerig.GATEWAY_PORT),
+                 "--cert", str(certs.server_cert), "--key", str(certs.server_key)],
+                stdout=subprocess.PIPE, stderr=err, text=True)
+        lines = []
+        for line in self.process.stdout:  # ends when serve does
+            lines.append(line)
+            if line.startswith("ready: "):
+                return
+        self.process.wait()
+        raise AssertionError(f"serve ended with {self.process.returncode}: {lines} {log.read_text()}")
+
+    def requests(self):
+        return [line for line in self.log.read_text().splitlines() if '"' in line]
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=30)
+        self.process.stdout.close()
+
+
+@pytest.mark.parametrize("signed", [False, True], ids=["unsigned", "signed"])
+def test_packed_release_installs_over_serve_and_the_client_starts(tmp_path, trusted_ca, install_root,  # noqa: F811
+                                                                  key_pair, signed):
+    app = write_app(tmp_path / "app")
+    url = f"https://localhost:{winerig.GATEWAY_PORT}/releases/71/package.zip"
+    release = tmp_path / "release"
+    done = tool("pack", app, "--version", "71", "--url", url, "--out", release,
+                *(["--key", key_pair[0]] if signed else []))
+    assert done.returncode == 0, done.stderr
+    # Another product on the same server: serve tells them apart by platform and type.
+    other = tmp_path / "other"
+    assert tool("pack", write_app(tmp_path / "other-app", {"index.html": b"other"}), "--version", "9",
+                "--url", f"https://localhost:{winerig.GATEWAY_PORT}/other/9.zip", "--out", other,
+                "--type", "5").returncode == 0
+    # A launcher built with a key refuses an answer without a signature.
+    installs = signed or winerig.package_private_key() is None
+
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    server = Serve([other, release], trusted_ca, tmp_path / "serve.log")
+    try:
+        with launcher.RunningLauncher(folder) as run:
+            dialog = launcher.Dialog().wait()
+            expected = STATUS_INSTALLED if installs else STATUS_SERVER_ERROR
+            assert launcher.eventually(dialog.status, expected) == expected
+            if installs:
+                dialog.click(launcher.ACTION)
+                assert run.wait() == 1
+    finally:
+        server.stop()
+
+    served = server.requests()
+    assert [line.split('"')[1] for line in served] == \
+        ["POST /gateway.php HTTP/1.1", "GET /releases/71/package.zip HTTP/1.1"][:2 if installs else 1], served
+    if not installs:
+        assert not (install_root / "app").exists() and not (install_root / "jsver.txt").exists()
+        return
+    installed = install_root / "app" / "71"
+    assert {p.relative_to(installed).as_posix(): p.read_bytes() for p in installed.rglob("*") if p.is_file()} \
+        == APP
+    assert (install_root / "jsver.txt").read_bytes() == b'{"platform":"2","type":"1","ver":"71"}\r\n'
+    launcher.eventually(lambda: len(launcher.launches(folder)), 1)
+    assert [s["command_line"] for s in launcher.launches(folder)] == [
+        f'"{winerig.winpath(folder)}\\erp.exe" "{launcher.install_root_windows()}\\app\\71"']
+
+
+def test_packed_res_dat_installs_without_network_under_its_own_record(tmp_path, install_root):
+    release = tmp_path / "release"
+    done = tool("pack", write_app(tmp_path / "app"), "--version", "5", "--platform", "8", "--type", "9",
+                "--url", "https://updates.example.test/p/5.zip", "--out", release)
+    assert done.returncode == 0, done.stderr
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    shutil.copy(release / "res.dat", folder)
+    shutil.copy(release / "jsver.txt", folder)
+    # Nothing listens on the gateway port: a request would fail the install.
+    with launcher.RunningLauncher(folder) as run:
+        assert run.wait() == 1
+    installed = install_root / "app" / "5"
+    assert {p.relative_to(installed).as_posix(): p.read_bytes() for p in installed.rglob("*") if p.is_file()} \
+        == APP
+    assert (install_root / "jsver.txt").read_bytes() == b'{"platform":"8","type":"9","ver":"5"}\r\n'
+    launcher.eventually(lambda: len(launcher.launches(folder)), 1)
+    assert launcher.launches(folder)[0]["command_line"].endswith('\\app\\5"')
