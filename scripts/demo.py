@@ -1,4 +1,7 @@
-"""The demo's steps; scripts/demo builds first and then runs this."""
+"""The demo's steps; scripts/demo builds first and then runs this. The sample client is
+published the way a vendor publishes a release: tools/zorvik-release pack makes the
+release folder (signed with the build's package key when the build has one), and
+tools/zorvik-release serve offers it as the gateway and package server."""
 import os
 import pathlib
 import shutil
@@ -10,14 +13,16 @@ import time
 REPO = pathlib.Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "support"))
 
-import gateway  # noqa: E402
 import launcher  # noqa: E402
 import packages  # noqa: E402
 import testca  # noqa: E402
 import winerig  # noqa: E402
 
 OUTPUT = REPO / "demo-output"
+TOOL = REPO / "tools" / "zorvik-release"
 PORT = winerig.GATEWAY_PORT  # the gateway compiled into the build: https://localhost:PORT/gateway.php
+# Slow enough that the progress bar can be seen and photographed.
+RATE = 600_000
 
 
 def say(text):
@@ -33,22 +38,54 @@ def screenshot(name):
     say(f"  screenshot {path.relative_to(REPO)}")
 
 
+def publish(work):
+    """The sample client's folder, packed into a release folder with the vendor's tool."""
+    app = work / "sample-client"
+    files = packages.large_package_files(size=3_000_000)
+    for name, data in files.items():
+        (app / name).parent.mkdir(parents=True, exist_ok=True)
+        (app / name).write_bytes(data)
+    release = work / "release-71"
+    key = winerig.package_private_key()
+    command = [str(TOOL), "pack", str(app), "--version", "71", "--out", str(release),
+               "--url", f"https://localhost:{PORT}/packages/sample-71.zip", *(["--key", str(key)] if key else [])]
+    say("$ " + " ".join(str(part).replace(str(work), "$WORK") for part in command))
+    subprocess.run(command, check=True)
+    say(f"  {sorted(p.name for p in release.iterdir())}; answer.json:")
+    for line in (release / "answer.json").read_text().splitlines():
+        say(f"    {line}")
+    if not key:
+        say("  (this build has no package key: the release is not signed)")
+    return release
+
+
+def serve(release, certs, work):
+    """zorvik-release serve on the build's gateway port; returns the process once it
+    accepts connections, and the file it logs requests to."""
+    command = [str(TOOL), "serve", str(release), "--port", str(PORT), "--cert", str(certs.server_cert),
+               "--key", str(certs.server_key), "--limit-rate", str(RATE)]
+    say("$ " + " ".join(str(part).replace(str(work), "$WORK") for part in command))
+    log = work / "serve.log"
+    with open(log, "wb") as err:
+        server = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=err, text=True)
+    for line in server.stdout:
+        say(f"  {line.rstrip()}")
+        if line.startswith("ready: "):
+            return server, log
+    server.wait()
+    raise SystemExit(f"serve ended with {server.returncode}: {log.read_text()}")
+
+
 def main():
     certs = testca.ensure()
     testca.import_into_prefix(certs)
-    package = packages.large_package(size=3_000_000)
 
     launcher.clean_install_root()
     work = pathlib.Path(tempfile.mkdtemp(prefix="zorvik-demo-"))
-    server = gateway.Gateway(tls=True, certfile=certs.server_cert, keyfile=certs.server_key, port=PORT)
-    server.start()
+    server = None
     try:
-        url = server.url("/packages/sample-71.zip")
-        server.expect("POST", "/gateway.php",
-                      reply=gateway.Reply.json({"code": 0, "result": {"url": url, "version": "71"}}))
-        # Sent in pieces, so the progress bar has time to be seen.
-        server.expect("GET", "/packages/sample-71.zip", reply=gateway.Reply(package, drip=(60000, 0.05)))
-        say(f"local gateway at {server.url('/gateway.php')} offers version 71 ({len(package)} bytes)")
+        release = publish(work)
+        server, log = serve(release, certs, work)
 
         folder = launcher.make_launcher_folder(work, "Tarnvale Client")
         say(f"starting {folder / 'ZorvikUpdate.exe'} on an empty install root")
@@ -63,7 +100,8 @@ def main():
                 if status != shown:
                     say(f"  status: {status}   bar: {dialog.progress()[0]}%")
                     shown = status
-                if not taken and status.startswith("正在下载更新吧(") and "(4" in status:
+                if not taken and status.startswith("正在下载更新吧(") and \
+                        int(status[len("正在下载更新吧("):status.index("%")]) >= 30:
                     screenshot("2-downloading")
                     taken = True
                 if status in ("更新文件完成，点击确定重新启动！", "更新失败！", "解压文件失败", "应用新文件失败！"):
@@ -87,15 +125,16 @@ def main():
         launcher.eventually(lambda: len(launcher.launches(folder)), 1)
         say(f"  exit code {code}, windows shown: {len(windows)}")
         say(f"  erp.exe was started as: {launcher.launches(folder)[0]['command_line']}")
-        server.stop()
-        problems = server.problems()
-        if problems:
-            say("gateway saw problems: " + "; ".join(problems))
-            return 1
+        say("the release server saw:")
+        for line in log.read_text().splitlines():
+            say(f"  {line}")
         say(f"done; screenshots are in {OUTPUT}")
         return 0
     finally:
-        server.stop()
+        if server is not None:
+            server.terminate()
+            server.wait()
+            server.stdout.close()
         shutil.rmtree(work, ignore_errors=True)
 
 
