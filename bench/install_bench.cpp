@@ -41,9 +41,9 @@ int main(int argc, char** argv)
     }
     const std::string work = argv[2];
     UpdateTool tool(work + "\\root", work + "\\");
-    tool.downloadDir = tool.installRoot + "/download";
-    tool.downloadFile = tool.installRoot + "/download/pack";
-    tool.stagingDir = tool.installRoot + "\\app\\temp1";
+    tool.downloadDir = InstallLayout::downloadFolder(tool.installRoot);
+    tool.downloadFile = InstallLayout::downloadArchive(tool.installRoot);
+    tool.stagingDir = InstallLayout::stagingFolder(tool.installRoot, "1");
 
     try {
         const double download = timed([&] { tool.fetchPackage(argv[1]); });
@@ -51,7 +51,7 @@ int main(int argc, char** argv)
         const double outer = timed([&] { outerResult = tool.unzipFiles(tool.downloadFile, tool.downloadDir); });
         makeFolders(tool.stagingDir);
         const double inner = timed([&] {
-            innerResult = tool.unzipFiles(tool.downloadDir + "/package.nw", tool.stagingDir);
+            innerResult = tool.unzipFiles(InstallLayout::downloadedPackage(tool.installRoot), tool.stagingDir);
         });
         const double removal = timed([&] { tool.deleteFolder(tool.stagingDir); });
         if (outerResult != 0 || innerResult != 0) {

@@ -7,8 +7,8 @@
 #include "GatewayAnswer.h"
 
 #include "FuzzCheck.h"
-#include "InstallLayout.h"
 #include "common/PathSafety.h"
+#include "common/VersionFolderName.h"
 
 #include <json/json.h>
 

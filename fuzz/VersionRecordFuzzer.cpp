@@ -5,8 +5,8 @@
 #include "VersionRecord.h"
 
 #include "FuzzCheck.h"
-#include "InstallLayout.h"
 #include "common/PathSafety.h"
+#include "common/VersionFolderName.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,7 @@
 #include "UpdateTool.h"
 
 #include "DebugLog.h"
+#include "InstallLayout.h"
 #include "Texts.h"
 #include "common/UniqueHandle.h"
 
@@ -9,8 +10,6 @@
 
 namespace {
 
-constexpr const char* kRuntimeName = "erp.exe";
-constexpr const char* kPackageName = "package.nw";
 constexpr const char* kLogCommandLine = "\n%s\n";
 
 std::string quoted(const std::string& text)
@@ -22,8 +21,8 @@ std::string quoted(const std::string& text)
 
 void UpdateTool::launchClient()
 {
-    const std::string runtime = moduleDir + kRuntimeName;
-    const std::string package = moduleDir + kPackageName;
+    const std::string runtime = InstallLayout::runtime(moduleDir);
+    const std::string package = InstallLayout::packageBesideLauncher(moduleDir);
     // A package beside the launcher wins over the installed folder.
     const std::string& argument =
         GetFileAttributesA(package.c_str()) != INVALID_FILE_ATTRIBUTES ? package : targetDir;

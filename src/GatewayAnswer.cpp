@@ -1,6 +1,6 @@
 #include "GatewayAnswer.h"
 
-#include "InstallLayout.h"
+#include "common/VersionFolderName.h"
 
 #include <json/json.h>
 

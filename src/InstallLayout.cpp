@@ -1,7 +1,6 @@
 #include "InstallLayout.h"
 
 #include "DebugLog.h"
-#include "common/PathSafety.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -49,15 +48,66 @@ int makeFolders(const std::string& path)
     return 0;
 }
 
-bool isVersionFolderName(const std::string& ver)
+namespace InstallLayout {
+
+std::string recordFile(const std::string& installRoot)
 {
-    if (!isSafeFolderName(ver))
-        return false;
-    // Strict conversion fails exactly where the file system's lenient one would drop
-    // or replace bytes, and so name another folder than the bytes checked above.
-    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ver.data(), static_cast<int>(ver.size()), nullptr,
-                               0) > 0;
+    return installRoot + "\\jsver.txt";
 }
+
+std::string versionFolder(const std::string& installRoot, const std::string& ver)
+{
+    return installRoot + "\\app\\" + ver;
+}
+
+std::string stagingFolder(const std::string& installRoot, const std::string& ver)
+{
+    return installRoot + "\\app\\temp" + ver;
+}
+
+std::string downloadFolder(const std::string& installRoot)
+{
+    return installRoot + "/download";
+}
+
+std::string downloadArchive(const std::string& installRoot)
+{
+    return downloadFolder(installRoot) + "/pack";
+}
+
+std::string downloadedPackage(const std::string& installRoot)
+{
+    return downloadFolder(installRoot) + "/package.nw";
+}
+
+// The launcher's folder ends in a backslash, and the shipped files have always been
+// named with one more; Windows reads the doubled separator as one.
+std::string shippedArchive(const std::string& launcherDir)
+{
+    return launcherDir + "\\res.dat";
+}
+
+std::string shippedRecord(const std::string& launcherDir)
+{
+    return launcherDir + "\\jsver.txt";
+}
+
+std::string runtime(const std::string& launcherDir)
+{
+    return launcherDir + "erp.exe";
+}
+
+std::string packageBesideLauncher(const std::string& launcherDir)
+{
+    return launcherDir + "package.nw";
+}
+
+std::string installRootIn(const std::string& localAppData)
+{
+    return localAppData + "\\tarnvaleerp";
+}
+
+} // namespace InstallLayout
 
 std::string localAppDataFolder()
 {

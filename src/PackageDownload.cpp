@@ -58,9 +58,9 @@ WorkerOutcome UpdateTool::downloadPackage(const std::string& url)
         log.write("%s\n", downloadFile.c_str());
         log.write("%s\n", downloadDir.c_str());
         log.write(Texts::kLogUnpackStart);
-        // Named here, not taken from packageFile: only the download folder's own copy
-        // may ever be deleted.
-        const std::string unpackedPackage = downloadDir + "/package.nw";
+        // Named from the install root, not taken from packageFile: only the download
+        // folder's own copy may ever be deleted.
+        const std::string unpackedPackage = InstallLayout::downloadedPackage(installRoot);
         if (!archiveReplaceable || !removeLeftover(unpackedPackage) || unzipFiles(downloadFile, downloadDir) != 0) {
             log.write(Texts::kLogUnpackFailed);
             return WorkerOutcome::UnpackFailed;

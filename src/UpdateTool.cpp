@@ -16,14 +16,14 @@ UpdateTool::UpdateTool()
 }
 
 UpdateTool::UpdateTool(std::string root, std::string launcherDir)
-    : moduleDir(std::move(launcherDir)), recordPath(root + "\\jsver.txt"), installRoot(std::move(root))
+    : moduleDir(std::move(launcherDir)), recordPath(InstallLayout::recordFile(root)), installRoot(std::move(root))
 {
 }
 
 void UpdateTool::resolvePaths()
 {
-    installRoot = localAppDataFolder() + "\\tarnvaleerp";
-    recordPath = installRoot + "\\jsver.txt";
+    installRoot = InstallLayout::installRootIn(localAppDataFolder());
+    recordPath = InstallLayout::recordFile(installRoot);
     moduleDir = launcherFolder();
     DebugLog::instance().writeText(moduleDir.c_str());
 }
@@ -31,15 +31,15 @@ void UpdateTool::resolvePaths()
 bool UpdateTool::checkInstallation()
 {
     if (versionRecord.load(recordPath)) {
-        targetDir = installRoot + "\\app\\" + versionRecord.getVer();
+        targetDir = InstallLayout::versionFolder(installRoot, versionRecord.getVer());
         return true;
     }
 
-    packageFile = moduleDir + "\\res.dat";
+    packageFile = InstallLayout::shippedArchive(moduleDir);
     if (GetFileAttributesA(packageFile.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        const VersionRecord shipped(moduleDir + "\\jsver.txt");
-        stagingDir = installRoot + "\\app\\temp" + shipped.getVer();
-        targetDir = installRoot + "\\app\\" + shipped.getVer();
+        const VersionRecord shipped(InstallLayout::shippedRecord(moduleDir));
+        stagingDir = InstallLayout::stagingFolder(installRoot, shipped.getVer());
+        targetDir = InstallLayout::versionFolder(installRoot, shipped.getVer());
         // versionRecord keeps recordPath: deployment saves the shipped version into
         // the install root.
         versionRecord.copyValuesFrom(shipped);
@@ -47,9 +47,9 @@ bool UpdateTool::checkInstallation()
         return false;
     }
 
-    downloadFile = installRoot + "/download/pack";
-    downloadDir = installRoot + "/download";
-    packageFile = installRoot + "/download/package.nw";
+    downloadFile = InstallLayout::downloadArchive(installRoot);
+    downloadDir = InstallLayout::downloadFolder(installRoot);
+    packageFile = InstallLayout::downloadedPackage(installRoot);
     onlineInstall = 1;
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include "GatewayAnswer.h"
 #include "GatewayClient.h"
+#include "InstallLayout.h"
 
 #include <memory>
 #include <string>
@@ -62,8 +63,8 @@ VersionOffer UpdateTool::applyReading(const GatewayReading& reading)
         break;
     }
     versionRecord.setVer(reading.ver);
-    stagingDir = installRoot + "\\app\\temp" + reading.ver;
-    targetDir = installRoot + "\\app\\" + reading.ver;
+    stagingDir = InstallLayout::stagingFolder(installRoot, reading.ver);
+    targetDir = InstallLayout::versionFolder(installRoot, reading.ver);
     packageUrl = reading.url;
     if (reading.url.empty())
         return {WorkerOutcome::NoUpdate, {}};

@@ -1,8 +1,8 @@
 #include "VersionRecord.h"
 
 #include "DebugLog.h"
-#include "InstallLayout.h"
 #include "Texts.h"
+#include "common/VersionFolderName.h"
 
 #include <json/json.h>
 
