@@ -5,9 +5,10 @@
 // The owners move but never copy, and never turn into the raw handle by themselves:
 // `owner.get()` is the way to lend it to a call.
 
+#include "common/UniqueStdioFile.h"
+
 #include <windows.h>
 
-#include <cstdio>
 #include <cstddef>
 #include <memory>
 
@@ -55,10 +56,6 @@ struct Closer {
     void operator()(pointer handle) const noexcept { Close(handle); }
 };
 
-struct StdioCloser {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-
 } // namespace handle_detail
 
 template <typename T, handle_detail::Empty E, auto Close>
@@ -68,6 +65,3 @@ using UniqueHandle = UniqueAny<HANDLE, handle_detail::Empty::Null, &::CloseHandl
 using UniqueFileHandle = UniqueAny<HANDLE, handle_detail::Empty::Invalid, &::CloseHandle>;
 using UniqueFindHandle = UniqueAny<HANDLE, handle_detail::Empty::Invalid, &::FindClose>;
 using UniqueRegKey = UniqueAny<HKEY, handle_detail::Empty::Null, &::RegCloseKey>;
-
-// C runtime streams: the copy of an archive entry writes through one.
-using UniqueStdioFile = std::unique_ptr<std::FILE, handle_detail::StdioCloser>;

@@ -2,6 +2,7 @@
 
 #include "Texts.h"
 #include "UpdateTool.h"
+#include "common/ProcAddress.h"
 #include "common/UniqueHandle.h"
 #include "resources/resource.h"
 
@@ -40,8 +41,7 @@ bool createUpdateDialog(HINSTANCE instance, int showCommand)
     // driver. The manifest's activation context still selects version 6.
     using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     if (const HMODULE controlsLibrary = LoadLibraryW(L"comctl32.dll")) {
-        const auto initControls = reinterpret_cast<InitControls>(
-            reinterpret_cast<void*>(GetProcAddress(controlsLibrary, "InitCommonControlsEx")));
+        const auto initControls = procAddress<InitControls>(controlsLibrary, "InitCommonControlsEx");
         const INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
         if (initControls)
             initControls(&controls);

@@ -2,20 +2,15 @@
 
 #include "DebugLog.h"
 #include "Texts.h"
+#include "common/UniqueStdioFile.h"
 #include "common/VersionFolderName.h"
 
 #include <json/json.h>
 
 #include <cstdio>
 #include <exception>
-#include <memory>
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using unique_file = std::unique_ptr<std::FILE, FileCloser>;
 
 // A record is one line; a few more allow for a hand-edited one. A file far beyond
 // that is not ours, and reading it whole could exhaust a 32-bit launcher's memory.
@@ -120,7 +115,7 @@ void VersionRecord::copyValuesFrom(const VersionRecord& other)
 bool VersionRecord::load(const std::string& recordPath)
 {
     path = recordPath;
-    unique_file file(std::fopen(path.c_str(), "r"));
+    UniqueStdioFile file(std::fopen(path.c_str(), "r"));
     if (!file) {
         setDefaults();
         return false;
@@ -157,7 +152,7 @@ void VersionRecord::save() const
 {
     const std::string line = recordLine(platform, type, ver) + "\n";
 
-    unique_file file(std::fopen(path.c_str(), "w"));
+    UniqueStdioFile file(std::fopen(path.c_str(), "w"));
     if (!file) {
         DebugLog::instance().write(Texts::kLogOpenFileFailed, path.c_str());
         return;
