@@ -1,13 +1,6 @@
 #include "update_tool/CommandLine.h"
 
-#include "update_tool/ArchiveUnpack.h"
-#include "update_tool/AutostartEntry.h"
-#include "update_tool/ComposedPath.h"
-#include "update_tool/MakeFolders.h"
-#include "update_tool/MoveListedFiles.h"
-#include "update_tool/ProcessControl.h"
-#include "update_tool/RemoveFolderTree.h"
-#include "update_tool/VersionFile.h"
+#include "update_tool/Modes.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,10 +10,6 @@
 #include <vector>
 
 namespace {
-
-constexpr wchar_t kRuntimeName[] = L"nw.exe";
-constexpr wchar_t kRecordName[] = L"jsver.txt";
-constexpr wchar_t kDeleteKeyword[] = L"delete";
 
 // GBK, as the client's users read it. The third entry shows "-m" although "-c"
 // creates folders: the client relies on "-c", so the text stays as shipped.
@@ -37,83 +26,65 @@ constexpr const char* kUsage[] = {
     "",
 };
 
-bool isDashMode(const wchar_t* argument, wchar_t letter)
-{
-    return argument[0] == L'-' && argument[1] == letter;
-}
+// How the first argument names a mode.
+enum class Match {
+    FirstTwo, // a hyphen and the lower-case letter; whatever follows them is ignored
+    Whole,    // the argument and nothing else
+};
 
-// The highest argument position each mode reads.
-int lastPositionRead(Mode mode)
-{
-    switch (mode) {
-    case Mode::MoveFiles: return 4;
-    case Mode::Unpack: return 5;
-    case Mode::Autostart:
-    case Mode::CreateFolders:
-    case Mode::DeleteFolderTree: return 2;
-    case Mode::Usage: break;
+using ModeEntry = int (*)(const wchar_t* const* argv, int argc);
+
+struct ModeRow {
+    Mode mode;
+    const wchar_t* selector;
+    Match match;
+    int lastPosition; // the highest argument position the mode reads
+    ModeEntry run;    // takes the positions up to lastPosition by meaning
+
+    bool selectedBy(const wchar_t* argument) const
+    {
+        return match == Match::Whole ? std::wcscmp(argument, selector) == 0
+                                     : std::wcsncmp(argument, selector, 2) == 0;
     }
-    return 0;
-}
+};
 
-Mode modeOf(const wchar_t* argument)
+// Tested from the top: the first row whose selector matches decides, even when its
+// arguments are not all there.
+const ModeRow kModes[] = {
+    {Mode::MoveFiles, L"-n", Match::FirstTwo, 4,
+     [](const wchar_t* const* argv, int argc) {
+         return runMoveMode(argv[2], argv[3], argv[4], std::vector<std::wstring>(argv + 5, argv + argc));
+     }},
+    {Mode::Unpack, L"-u", Match::FirstTwo, 5,
+     [](const wchar_t* const* argv, int) {
+         return runUnpackMode(processIdFromText(argv[2]), argv[3], argv[4], argv[5]);
+     }},
+    {Mode::Autostart, L"r", Match::Whole, 2,
+     [](const wchar_t* const* argv, int) { return runAutostartMode(argv[2]); }},
+    {Mode::CreateFolders, L"-c", Match::FirstTwo, 2,
+     [](const wchar_t* const* argv, int) { return runCreateFolderMode(argv[2]); }},
+    {Mode::DeleteFolderTree, L"-d", Match::FirstTwo, 2,
+     [](const wchar_t* const* argv, int) { return runDeleteFolderMode(argv[2]); }},
+};
+
+// The row `argv` selects with all its arguments present, or null for the usage.
+const ModeRow* selectedRow(int argc, const wchar_t* const* argv)
 {
-    if (isDashMode(argument, L'n'))
-        return Mode::MoveFiles;
-    if (isDashMode(argument, L'u'))
-        return Mode::Unpack;
-    if (std::wcscmp(argument, L"r") == 0)
-        return Mode::Autostart;
-    if (isDashMode(argument, L'c'))
-        return Mode::CreateFolders;
-    if (isDashMode(argument, L'd'))
-        return Mode::DeleteFolderTree;
-    return Mode::Usage;
-}
-
-int moveFiles(const wchar_t* const* argv, int argc)
-{
-    const std::wstring version = argv[2];
-    const std::wstring sourceFolder = argv[3];
-    const std::wstring targetFolder = argv[4];
-    const std::vector<std::wstring> names(argv + 5, argv + argc);
-
-    const int moved = moveListedFiles(sourceFolder, targetFolder, names);
-    startRuntime(composePath(targetFolder, kRuntimeName));
-    // The record names the installed version; after a failed move it would claim
-    // files that are not there.
-    if (moved == 0)
-        recordVersion(composePath(targetFolder, kRecordName), version);
-    return 0;
-}
-
-int unpackArchive(const wchar_t* const* argv)
-{
-    const DWORD processId = processIdFromText(argv[2]);
-    const std::wstring version = argv[3];
-    const std::wstring archivePath = argv[4];
-    const std::wstring targetFolder = argv[5];
-
-    if (processId != 0)
-        endProcess(processId);
-    const UpdateTool::UnpackResult unpacked = UpdateTool::unzipFiles(archivePath, targetFolder);
-    if (unpacked == UpdateTool::UnpackResult::TargetNotEntered)
-        return -1;
-    // Started again either way, so the user keeps a working client.
-    startRuntime(composePath(targetFolder, kRuntimeName));
-    if (unpacked == UpdateTool::UnpackResult::Complete)
-        recordVersion(composePath(targetFolder, kRecordName), version);
-    return 0;
+    if (argc < 2 || argv == nullptr || argv[1] == nullptr)
+        return nullptr;
+    for (const ModeRow& row : kModes) {
+        if (row.selectedBy(argv[1]))
+            return argc > row.lastPosition ? &row : nullptr;
+    }
+    return nullptr;
 }
 
 } // namespace
 
 Mode selectMode(int argc, const wchar_t* const* argv)
 {
-    if (argc < 2 || argv == nullptr || argv[1] == nullptr)
-        return Mode::Usage;
-    const Mode mode = modeOf(argv[1]);
-    return argc > lastPositionRead(mode) ? mode : Mode::Usage;
+    const ModeRow* row = selectedRow(argc, argv);
+    return row ? row->mode : Mode::Usage;
 }
 
 DWORD processIdFromText(const wchar_t* text)
@@ -136,25 +107,8 @@ void printUsage()
 
 int runUpdateTool(int argc, const wchar_t* const* argv)
 {
-    switch (selectMode(argc, argv)) {
-    case Mode::MoveFiles:
-        return moveFiles(argv, argc);
-    case Mode::Unpack:
-        return unpackArchive(argv);
-    case Mode::Autostart: {
-        const std::wstring text = argv[2];
-        setAutostartEntry(text, text != kDeleteKeyword);
-        return 0;
-    }
-    case Mode::CreateFolders:
-        makeFolders(argv[2]);
-        return 0;
-    case Mode::DeleteFolderTree:
-        removeFolderTree(argv[2]);
-        return 0;
-    case Mode::Usage:
-        break;
-    }
+    if (const ModeRow* row = selectedRow(argc, argv))
+        return row->run(argv, argc);
     printUsage();
     return 0;
 }

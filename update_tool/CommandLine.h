@@ -2,7 +2,8 @@
 
 #include <windows.h>
 
-// The tool's modes, chosen by its first argument.
+// The tool's modes, chosen by its first argument. Each has one row in the mode table
+// of CommandLine.cpp (selector, positions read, its function in Modes.h).
 enum class Mode {
     Usage,            // none of the below, or too few arguments for the mode
     MoveFiles,        // "-n..."  version, source folder, target folder, names...

@@ -10,3 +10,15 @@ inline std::wstring composePath(const std::wstring& folder, const std::wstring& 
 {
     return folder + L'/' + name;
 }
+
+// The client's runtime in an installation folder, started again after an update.
+inline std::wstring runtimePathIn(const std::wstring& targetFolder)
+{
+    return composePath(targetFolder, L"nw.exe");
+}
+
+// The installation's version file, holding the bare version text.
+inline std::wstring versionFilePathIn(const std::wstring& targetFolder)
+{
+    return composePath(targetFolder, L"jsver.txt");
+}

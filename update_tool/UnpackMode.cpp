@@ -1,0 +1,21 @@
+#include "update_tool/Modes.h"
+
+#include "update_tool/ArchiveUnpack.h"
+#include "update_tool/ComposedPath.h"
+#include "update_tool/ProcessControl.h"
+#include "update_tool/VersionFile.h"
+
+int runUnpackMode(DWORD processId, const std::wstring& version, const std::wstring& archivePath,
+                  const std::wstring& targetFolder)
+{
+    if (processId != 0)
+        endProcess(processId);
+    const UpdateTool::UnpackResult unpacked = UpdateTool::unzipFiles(archivePath, targetFolder);
+    if (unpacked == UpdateTool::UnpackResult::TargetNotEntered)
+        return -1;
+    // Started again either way, so the user keeps a working client.
+    startRuntime(runtimePathIn(targetFolder));
+    if (unpacked == UpdateTool::UnpackResult::Complete)
+        recordVersion(versionFilePathIn(targetFolder), version);
+    return 0;
+}
