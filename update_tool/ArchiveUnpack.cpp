@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdio>
 
-namespace UpdateTool {
+namespace UpdateProgram {
 
 namespace {
 
@@ -51,4 +51,4 @@ UnpackResult unzipFiles(const std::wstring& archivePath, const std::wstring& tar
     return walk.complete() ? UnpackResult::Complete : UnpackResult::Incomplete;
 }
 
-} // namespace UpdateTool
+} // namespace UpdateProgram

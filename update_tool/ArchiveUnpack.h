@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace UpdateTool {
+namespace UpdateProgram {
 
 enum class UnpackResult {
     Complete,         // the archive was opened and every entry written
@@ -18,4 +18,4 @@ enum class UnpackResult {
 // nothing; the caller ends the run.
 UnpackResult unzipFiles(const std::wstring& archivePath, const std::wstring& targetFolder);
 
-} // namespace UpdateTool
+} // namespace UpdateProgram

@@ -10,12 +10,12 @@ int runUnpackMode(DWORD processId, const std::wstring& version, const std::wstri
 {
     if (processId != 0)
         endProcess(processId);
-    const UpdateTool::UnpackResult unpacked = UpdateTool::unzipFiles(archivePath, targetFolder);
-    if (unpacked == UpdateTool::UnpackResult::TargetNotEntered)
+    const UpdateProgram::UnpackResult unpacked = UpdateProgram::unzipFiles(archivePath, targetFolder);
+    if (unpacked == UpdateProgram::UnpackResult::TargetNotEntered)
         return -1;
     // Started again either way, so the user keeps a working client.
     startRuntime(runtimePathIn(targetFolder));
-    if (unpacked == UpdateTool::UnpackResult::Complete)
+    if (unpacked == UpdateProgram::UnpackResult::Complete)
         recordVersion(versionFilePathIn(targetFolder), version);
     return 0;
 }

@@ -249,16 +249,16 @@ std::string extract(const std::wstring& archive, const std::wstring& sandbox, co
 #else
 std::string extract(const std::wstring& archive, const std::wstring& sandbox, const std::wstring& home)
 {
-    const UpdateTool::UnpackResult result = UpdateTool::unzipFiles(archive, sandbox);
+    const UpdateProgram::UnpackResult result = UpdateProgram::unzipFiles(archive, sandbox);
     // The tool stays in the target folder; the sandbox cannot be deleted while it is
     // the current directory.
     SetCurrentDirectoryW(home.c_str());
     switch (result) {
-    case UpdateTool::UnpackResult::Complete:
+    case UpdateProgram::UnpackResult::Complete:
         return "Complete";
-    case UpdateTool::UnpackResult::Incomplete:
+    case UpdateProgram::UnpackResult::Incomplete:
         return "Incomplete";
-    case UpdateTool::UnpackResult::TargetNotEntered:
+    case UpdateProgram::UnpackResult::TargetNotEntered:
         return "TargetNotEntered";
     }
     return "unknown";
