@@ -3,7 +3,7 @@
 #include "update_tool/ComposedPath.h"
 #include "update_tool/MoveListedFiles.h"
 #include "update_tool/ProcessControl.h"
-#include "update_tool/VersionFile.h"
+#include "update_tool/RecordVersion.h"
 
 int runMoveMode(const std::wstring& version, const std::wstring& sourceFolder,
                 const std::wstring& targetFolder, const std::vector<std::wstring>& names)

@@ -3,7 +3,7 @@
 #include "update_tool/ArchiveUnpack.h"
 #include "update_tool/ComposedPath.h"
 #include "update_tool/ProcessControl.h"
-#include "update_tool/VersionFile.h"
+#include "update_tool/RecordVersion.h"
 
 int runUnpackMode(DWORD processId, const std::wstring& version, const std::wstring& archivePath,
                   const std::wstring& targetFolder)

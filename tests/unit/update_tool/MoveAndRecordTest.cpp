@@ -1,5 +1,5 @@
 #include "update_tool/MoveListedFiles.h"
-#include "update_tool/VersionFile.h"
+#include "update_tool/RecordVersion.h"
 
 #include "common/UniqueHandle.h"
 

@@ -1,4 +1,4 @@
-#include "update_tool/VersionFile.h"
+#include "update_tool/RecordVersion.h"
 
 #include "common/UniqueHandle.h"
 

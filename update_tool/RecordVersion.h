@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+// Writes `version` as the whole content of the version file `recordPath` (an
+// installation's jsver.txt, after a move or an unpack), creating the file or emptying
+// it first (other processes may keep it open for reading and writing): one byte per
+// character, no byte-order mark, no line end. Characters up to U+00FF are written as
+// the byte of the same value; the text ends before the first character above that. A
+// file that cannot be opened is not reported. Returns 0.
+int recordVersion(const std::wstring& recordPath, const std::wstring& version);
