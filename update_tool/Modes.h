@@ -30,5 +30,7 @@ int runAutostartMode(const std::wstring& text);
 // CreateFolderMode.cpp. Creates every missing folder along `path`. Returns 0.
 int runCreateFolderMode(const std::wstring& path);
 
-// DeleteFolderMode.cpp. Deletes the folder `path` with everything below it. Returns 0.
+// DeleteFolderMode.cpp. Deletes the folder `path` with everything below it. Refuses the
+// root of a drive or share (see namesVolumeRoot): deletes nothing and prints
+// "Not deleting %s: the root of a drive or share\n" with the path as given. Returns 0.
 int runDeleteFolderMode(const std::wstring& path);

@@ -6,7 +6,8 @@ import stat
 import pytest
 
 import winerig
-from update_tool_rig import (USAGE_BYTES, autostart_value, crlf, expand_sz, run_tool)
+from update_tool_rig import (SANDBOX_SERVER, USAGE_BYTES, autostart_value, crlf, current_directory,
+                             expand_sz, run_tool, sandbox_volumes)
 
 
 @pytest.mark.parametrize("args", [
@@ -103,6 +104,41 @@ def test_delete_tree_never_follows_links_out_of_the_tree(tmp_path):
     assert (outside / "deep" / "also.txt").read_bytes() == b"also"
     assert empty_outside.is_dir()
     assert not (tree / "sub" / "f.txt").exists()
+
+
+def test_delete_tree_refuses_roots_of_drives_and_shares(tmp_path):
+    # Every root here is a sandbox's: a refusal that fails deletes only its markers.
+    with sandbox_volumes(tmp_path) as (letter, drive, share):
+        markers = [drive / "marker.txt", drive / "folder" / "inner.txt", share / "marker.txt",
+                   share / "folder" / "inner.txt"]
+        for marker in markers:
+            marker.parent.mkdir(exist_ok=True)
+            marker.write_bytes(b"kept")
+        (drive / "work").mkdir()
+        # "\" and "/" name the current drive's root: never run them anywhere but here.
+        assert current_directory(drive) == letter + ":\\"
+        assert current_directory(drive / "work") == letter + ":\\work"
+        unc = "\\\\%s\\share" % SANDBOX_SERVER
+        rows = [(drive, path) for path in [
+            letter + ":\\", letter + ":", letter.lower() + ":/", letter + ":\\\\\\", letter + "://",
+            letter + ":\\.", letter + ":.", letter + ":\\work\\..", "\\", "/", "\\.",
+            "\\\\?\\%s:\\" % letter, "\\\\?\\%s:" % letter, "\\\\.\\%s:\\" % letter,
+            "//?/%s:/" % letter, unc, unc + "\\", unc.replace("\\", "/") + "/", unc + "\\.",
+            "\\\\?\\UNC\\%s\\share\\" % SANDBOX_SERVER,
+        ]] + [(drive / "work", path) for path in [letter + ":", "\\", "..", ".\\.."]]
+
+        for cwd, path in rows:
+            result = run_tool("-d", path, cwd=cwd)
+            assert (result.returncode, result.stdout) == (
+                0, crlf("Not deleting %s: the root of a drive or share\n" % path)), path
+            assert all(marker.read_bytes() == b"kept" for marker in markers), path
+
+        # The same drive and share below their roots: the sandbox is what they reach.
+        for folder, path in [(drive, letter + ":\\folder"), (share, unc + "\\folder")]:
+            result = run_tool("-d", path, cwd=drive)
+            assert (result.returncode, result.stdout) == (0, b""), path
+            assert not (folder / "folder").exists(), path
+        assert (drive / "marker.txt").read_bytes() == (share / "marker.txt").read_bytes() == b"kept"
 
 
 @pytest.fixture

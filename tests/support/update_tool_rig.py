@@ -3,6 +3,7 @@
 The tool reports only through its exit code, standard output (GBK, CRLF line ends from
 the runtime's text mode), the files it writes, the runtime it starts and the registry.
 """
+import contextlib
 import json
 import shutil
 import time
@@ -108,3 +109,38 @@ def autostart_value(scratch):
 def expand_sz(text):
     """REG_EXPAND_SZ data for `text`: UTF-16LE with its terminating null character."""
     return text.encode("utf-16-le") + b"\0\0"
+
+
+SANDBOX_SERVER = "zorvik-sandbox"
+
+
+@contextlib.contextmanager
+def sandbox_volumes(folder):
+    """A spare drive letter and a share of the build's prefix, each mapped to a fresh
+    folder below `folder`, so that a root the tool must not delete is a sandbox's:
+    yields (letter, drive folder, share folder). The share is \\\\zorvik-sandbox\\share."""
+    devices = winerig.BUILD / "wineprefix" / "dosdevices"
+    letter = next(c for c in "qponmlkjihgfedba" if not (devices / (c + ":")).exists())
+    drive, share = folder / "drive", folder / "share"
+    drive.mkdir()
+    share.mkdir()
+    unc_made = not (devices / "unc").exists()
+    unc = devices / "unc" / SANDBOX_SERVER
+    unc.mkdir(parents=True)
+    (devices / (letter + ":")).symlink_to(drive, target_is_directory=True)
+    (unc / "share").symlink_to(share, target_is_directory=True)
+    try:
+        yield letter.upper(), drive, share
+    finally:
+        (devices / (letter + ":")).unlink()
+        (unc / "share").unlink()
+        unc.rmdir()
+        if unc_made:
+            unc.parent.rmdir()
+
+
+def current_directory(cwd):
+    """The current directory a Windows program started in `cwd` sees."""
+    result = winerig.run(["cmd", "/c", "cd"], cwd=cwd)
+    assert result.returncode == 0, result.stderr
+    return result.stdout.decode("ascii").strip()

@@ -1,5 +1,6 @@
 #include "update_tool/MakeFolders.h"
 #include "update_tool/RemoveFolderTree.h"
+#include "update_tool/VolumeRoot.h"
 
 #include "TestFiles.h"
 
@@ -66,6 +67,71 @@ TEST_F(UpdateToolRemoveFolderTree, EmptyPathDeletesNothing)
     EXPECT_EQ(removeFolderTree(L""), 0);
 
     EXPECT_EQ(readFile(root / L"work\\file.txt"), "here");
+}
+
+TEST(UpdateToolVolumeRoot, RootsOfDrivesAndSharesAreNamedInEverySpelling)
+{
+    // Only asks; nothing is deleted. Relative rows resolve below a folder that is no
+    // root, on its drive.
+    TempFolder root;
+    CurrentDirectory inRoot(root.path());
+    const std::wstring drive = root.path().substr(0, 2);
+    std::wstring toTop;
+    for (const wchar_t c : root.path())
+        if (c == L'\\')
+            toTop += L"..\\";
+
+    const struct {
+        std::wstring path;
+        bool root;
+    } cases[] = {
+        {L"C:\\", true},
+        {L"C:", true}, // the walk appends a separator and lists C:\ itself
+        {L"c:/", true},
+        {L"C:\\\\\\", true},
+        {L"C://", true},
+        {L"C:\\.", true},
+        {L"C:\\.\\", true},
+        {L"C:\\Windows\\..", true},
+        {L"C:\\...", true}, // trailing dots are dropped
+        {L"\\", true},
+        {L"/", true},
+        {L"\\\\", true},
+        {L"\\.", true},
+        {toTop, true},
+        {drive, true},
+        {drive + L"\\", true},
+        {L"\\\\server\\share", true},
+        {L"\\\\server\\share\\", true},
+        {L"//server/share/", true},
+        {L"\\\\server\\share\\.", true},
+        {L"\\\\server\\share\\sub\\..", true},
+        {L"\\\\server", true},
+        {L"\\\\?\\C:\\", true},
+        {L"\\\\?\\C:", true},
+        {L"\\\\?\\C:\\.\\", true},
+        {L"\\\\?\\C:\\sub\\..", true},
+        {L"\\\\.\\C:\\", true},
+        {L"//?/C:/", true},
+        {L"\\??\\C:\\", true},
+        {L"\\\\?\\UNC\\server\\share\\", true},
+        {L"\\\\?\\unc\\server\\share", true},
+        {L"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\", true},
+
+        {L"", false}, // the walk does nothing with it
+        {L"C:\\Program Files", false},
+        {L"C:\\a\\..\\b\\", false},
+        {L"C:/x", false},
+        {drive + L".", false}, // the drive's current folder: below the root
+        {L".", false},
+        {L"sub", false},
+        {L"\\\\server\\share\\folder", false},
+        {L"\\\\?\\C:\\folder", false},
+        {L"\\??\\C:\\folder", false},
+        {L"\\\\?\\UNC\\server\\share\\folder", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(namesVolumeRoot(c.path), c.root) << ansi(c.path);
 }
 
 } // namespace
