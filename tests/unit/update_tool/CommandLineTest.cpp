@@ -1,7 +1,11 @@
 #include "update_tool/CommandLine.h"
+#include "update_tool/EntryGuard.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -98,6 +102,29 @@ TEST(UpdateToolCommandLine, ProcessIdIsTheDecimalValueOfItsLeadingDigits)
     };
     for (const auto& c : cases)
         EXPECT_EQ(processIdFromText(c.text), c.id) << std::wstring(c.text).size();
+}
+
+TEST(UpdateToolEntryGuard, AnyFailureEndsTheRunWithMinusOneAndOneLine)
+{
+    const struct {
+        std::function<int()> body;
+        int exitCode;
+        std::string output;
+    } cases[] = {
+        {[] { return 0; }, 0, ""},
+        {[] { return -1; }, -1, ""},
+        {[]() -> int { throw std::bad_alloc(); }, -1, "Error allocating memory\n"},
+        {[]() -> int { throw std::length_error("too long"); }, -1,
+         "Unexpected error: too long, aborting\n"},
+        {[]() -> int { throw 42; }, -1, "Unexpected error, aborting\n"},
+    };
+    for (const auto& c : cases) {
+        testing::internal::CaptureStdout();
+        const int exitCode = guardedExitCode(c.body);
+        std::fflush(stdout);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output);
+        EXPECT_EQ(exitCode, c.exitCode) << c.output;
+    }
 }
 
 } // namespace
