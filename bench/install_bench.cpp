@@ -6,6 +6,7 @@
 // Prints one JSON object of seconds: download, extract_outer, extract_inner, delete.
 #include "InstallLayout.h"
 #include "UpdateTool.h"
+#include "common/FileSystem.h"
 
 #include <windows.h>
 

@@ -1,5 +1,6 @@
 #include "common/FolderLink.h"
 
+#include "common/PathSeparator.h"
 #include "common/UniqueHandle.h"
 
 namespace {
@@ -27,11 +28,31 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // Without FILE_FLAG_OPEN_REPARSE_POINT the handle would be the link's target.
 constexpr DWORD kOpenLinkItself = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
 
+template <typename String, typename Query>
+bool namesFolderLink(const String& path, Query attributesOf)
+{
+    const String bare = withoutTrailingSeparators(path);
+    if (bare.empty() || bare.back() == ':')
+        return false;
+    const DWORD attributes = attributesOf(bare.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && isFolderLink(attributes);
+}
+
 } // namespace
 
 bool isFolderLink(DWORD attributes)
 {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool isFolderLinkPath(const std::string& path)
+{
+    return namesFolderLink(path, GetFileAttributesA);
+}
+
+bool isFolderLinkPath(const std::wstring& path)
+{
+    return namesFolderLink(path, GetFileAttributesW);
 }
 
 bool removeFolderLink(const std::wstring& path)

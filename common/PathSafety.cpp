@@ -1,13 +1,10 @@
 #include "common/PathSafety.h"
 
+#include "common/PathSeparator.h"
+
 #include <cstddef>
 
 namespace {
-
-bool isSeparator(char c)
-{
-    return c == '/' || c == '\\';
-}
 
 char upper(char c)
 {

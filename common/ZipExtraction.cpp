@@ -1,5 +1,6 @@
 #include "common/ZipExtraction.h"
 
+#include "common/FileSystem.h"
 #include "common/PathSafety.h"
 #include "common/UniqueHandle.h"
 
@@ -8,7 +9,6 @@
 #include <direct.h>
 #include <io.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -19,11 +19,6 @@ namespace {
 
 constexpr unsigned kNameBufferSize = 256; // 255 bytes of name and its terminator
 constexpr unsigned kCopyBufferSize = 8192;
-
-bool isSeparator(char c)
-{
-    return c == '/' || c == '\\';
-}
 
 bool isDirectory(const char* path)
 {
@@ -177,39 +172,4 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
     if (closeStatus == UNZ_OK)
         outcome = EntryOutcome::Extracted;
     return closeStatus;
-}
-
-int makeDirectory(const char* path)
-{
-    if (path == nullptr || *path == '\0')
-        return 0;
-
-    std::string copy;
-    try {
-        copy = path;
-    } catch (const std::bad_alloc&) {
-        std::printf("Error allocating memory\n");
-        return UNZ_INTERNALERROR;
-    }
-    if (copy.back() == '/')
-        copy.pop_back();
-
-    if (_mkdir(copy.c_str()) == 0)
-        return 1;
-
-    // Cut the copy at each separator in turn and create that prefix. Only a missing
-    // parent is fatal; an existing folder (or drive) is simply passed over.
-    for (std::size_t i = 1; i <= copy.size(); ++i) {
-        if (i < copy.size() && !isSeparator(copy[i]))
-            continue;
-        const char kept = copy[i];
-        copy[i] = '\0';
-        const bool parentMissing = _mkdir(copy.c_str()) != 0 && errno == ENOENT;
-        if (parentMissing) {
-            std::printf("couldn't create directory %s\n", copy.c_str());
-            return 0;
-        }
-        copy[i] = kept;
-    }
-    return 1;
 }

@@ -25,9 +25,3 @@ enum class EntryOutcome {
 // isSafeRelativePath): nothing is written for such an entry.
 int extractEntry(unzFile archive);
 int extractEntry(unzFile archive, EntryOutcome& outcome);
-
-// Creates the folder `path` and every missing folder above it. A single trailing "/"
-// is ignored. Returns 1 when done, 0 for an empty path or when a folder cannot be
-// created because its parent is missing (with a message), and -104 when memory runs
-// out. Other failures, such as folders that exist, are passed over.
-int makeDirectory(const char* path);

@@ -3,10 +3,9 @@
 #include "DebugLog.h"
 #include "InstallLayout.h"
 #include "Texts.h"
-#include "common/UniqueHandle.h"
+#include "common/DetachedProcess.h"
 
 #include <cstdlib>
-#include <vector>
 
 namespace {
 
@@ -40,26 +39,7 @@ void UpdateTool::launchClient()
 
 int startProcess(const std::string& exePath, const std::string& commandLine)
 {
-    // CreateProcessA may write into the command line it is given.
-    std::vector<char> writable(commandLine.begin(), commandLine.end());
-    writable.push_back('\0');
-    DebugLog::instance().write(kLogCommandLine, writable.data());
-
-    // The size Windows expects of each build: a struct laid out for the other one
-    // would make CreateProcessA refuse the start or read past it.
-    static_assert(sizeof(STARTUPINFOA) == (sizeof(void*) == 4 ? 68 : 104), "STARTUPINFOA layout");
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION created{};
-    if (!CreateProcessA(exePath.c_str(), writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &created))
-        return -1;
-    // The client runs on its own: we never wait for it. Thread first, then process.
-    UniqueHandle thread(created.hThread);
-    UniqueHandle process(created.hProcess);
-    thread.reset();
-    process.reset();
-    return 0;
+    DebugLog::instance().write(kLogCommandLine, commandLine.c_str());
+    // The client runs on its own: we never wait for it.
+    return startDetached(exePath, commandLine) == ERROR_SUCCESS ? 0 : -1;
 }

@@ -1,22 +1,16 @@
 #include "UpdateTool.h"
 
 #include "DebugLog.h"
-#include "InstallLayout.h"
 #include "Texts.h"
+#include "common/FileSystem.h"
 #include "common/FolderLink.h"
 #include "common/UniqueHandle.h"
 
 #include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <vector>
 
 namespace {
-
-bool endsInSeparator(const std::string& path)
-{
-    return !path.empty() && (path.back() == '\\' || path.back() == '/');
-}
 
 // True when the extraction can write over every file an earlier attempt left below
 // `folder`. It skips a file it cannot open, and such a left-over (read-only, or held
@@ -24,31 +18,15 @@ bool endsInSeparator(const std::string& path)
 // were the package's own copy. Links to folders are not followed.
 bool leftoversReplaceable(const std::string& folder)
 {
-    std::deque<std::string> toSearch{endsInSeparator(folder) ? folder : folder + '\\'};
-    while (!toSearch.empty()) {
-        const std::string current = toSearch.front();
-        toSearch.pop_front();
-        WIN32_FIND_DATAA entry;
-        const UniqueFindHandle find(FindFirstFileA((current + "*").c_str(), &entry));
-        if (!find)
-            continue;
-        do {
-            const std::string name = entry.cFileName;
-            const std::string full = current + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (name != "." && name != ".." && !isFolderLink(entry.dwFileAttributes))
-                    toSearch.push_back(full + '\\');
-                continue;
-            }
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                return false;
-            const UniqueFileHandle file(CreateFileA(full.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!file)
-                return false;
-        } while (FindNextFileA(find.get(), &entry));
-    }
-    return true;
+    return walkFolderTree(folder, [](const std::string& item, DWORD attributes) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return true;
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            return false;
+        const UniqueFileHandle file(CreateFileA(item.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return static_cast<bool>(file);
+    });
 }
 
 } // namespace
@@ -88,7 +66,7 @@ int UpdateTool::deleteFolder(std::string path)
 {
     if (path.empty())
         return 0;
-    if (!endsInSeparator(path))
+    if (!isSeparator(path.back()))
         path += '\\';
 
     // Junctions and folder links are removed as themselves and never searched:
@@ -97,32 +75,17 @@ int UpdateTool::deleteFolder(std::string path)
         std::string path;
         bool isLink;
     };
-    const DWORD startAttributes = GetFileAttributesA(path.c_str());
-    const bool startIsLink = startAttributes != INVALID_FILE_ATTRIBUTES && isFolderLink(startAttributes);
+    const bool startIsLink = isFolderLinkPath(path);
     std::vector<Folder> folders{{path, startIsLink}};
-    std::deque<std::string> toSearch;
-    if (!startIsLink)
-        toSearch.push_back(path);
     std::vector<std::string> files;
-    while (!toSearch.empty()) {
-        const std::string folder = toSearch.front();
-        toSearch.pop_front();
-        WIN32_FIND_DATAA entry;
-        const UniqueFindHandle find(FindFirstFileA((folder + "*").c_str(), &entry));
-        if (!find)
-            continue;
-        do {
-            const std::string name = entry.cFileName;
-            const std::string full = folder + name;
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                files.push_back(full);
-            } else if (name != "." && name != "..") {
-                const bool link = isFolderLink(entry.dwFileAttributes);
-                folders.push_back({full + '\\', link});
-                if (!link)
-                    toSearch.push_back(full + '\\');
-            }
-        } while (FindNextFileA(find.get(), &entry));
+    if (!startIsLink) {
+        walkFolderTree(path, [&](const std::string& item, DWORD attributes) {
+            if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                folders.push_back({item + '\\', isFolderLink(attributes)});
+            else
+                files.push_back(item);
+            return true;
+        });
     }
 
     const size_t total = files.size() + folders.size();

@@ -5,48 +5,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <direct.h>
-
 #include <cstring>
-
-namespace {
-constexpr size_t kPathBufferSize = 200;
-
-bool exists(const char* path)
-{
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool isSeparator(char c)
-{
-    return c == '\\' || c == '/';
-}
-} // namespace
-
-int makeFolders(const std::string& path)
-{
-    char buffer[kPathBufferSize];
-    const bool endsInSeparator = !path.empty() && isSeparator(path.back());
-    const size_t needed = path.size() + (endsInSeparator ? 0 : 1);
-    if (needed >= kPathBufferSize)
-        return -1;
-    std::memcpy(buffer, path.c_str(), path.size() + 1);
-    if (!endsInSeparator) {
-        buffer[path.size()] = '/';
-        buffer[path.size() + 1] = '\0';
-    }
-
-    for (size_t i = 0; buffer[i] != '\0'; ++i) {
-        if (!isSeparator(buffer[i]))
-            continue;
-        const char separator = buffer[i];
-        buffer[i] = '\0';
-        if (!exists(buffer) && _mkdir(buffer) != 0)
-            return -1;
-        buffer[i] = separator;
-    }
-    return 0;
-}
 
 namespace InstallLayout {
 

@@ -2,14 +2,6 @@
 
 #include <string>
 
-// Creates every missing folder along `path` (both separators accepted). Works in a
-// 200-byte buffer like the rest of the launcher's paths: a path longer than 198
-// characters (199 with a trailing separator) is refused with -1 and nothing is
-// created. Returns 0 when every folder exists afterwards, -1 at the first folder
-// that neither exists nor can be created (a leading separator gives an empty first
-// folder name, so such a path creates nothing).
-int makeFolders(const std::string& path);
-
 // Every path the launcher composes below the install root and beside itself, named
 // once. The separators are the ones the launcher has always written: the download
 // folder's paths are logged, and log readers know them with "/".

@@ -4,6 +4,7 @@
 #include "GatewayClient.h"
 #include "InstallLayout.h"
 #include "Texts.h"
+#include "common/FileSystem.h"
 
 #include <algorithm>
 #include <fstream>

@@ -78,19 +78,18 @@ int UpdateTool::unzipFiles(const std::string& archivePath, const std::string& de
               kExtractionSource, "UpdateTool::unzipFiles", kExtractionLogLine);
 
     zlib_filefunc64_def fileFunctions = archiveFileFunctions();
-    unzFile archive = unzOpen2_64(archivePath.c_str(), &fileFunctions);
+    UniqueArchive archive(unzOpen2_64(archivePath.c_str(), &fileFunctions));
     if (!archive)
         return -1;
     // Entries are written relative to the current directory, which is process-wide:
     // nothing else of the launcher may rely on it while the walk runs.
     if (_chdir(destinationFolder.c_str()) != 0) {
         log.write("Error changing into %s, aborting\n", destinationFolder.c_str());
-        unzClose(archive);
         return -1;
     }
-    const int walkStatus = extractAll(archive);
+    const int walkStatus = extractAll(archive.get());
     _chdir(moduleDir.c_str());
-    unzClose(archive); // closes an entry the walk left open first
+    archive.reset(); // closes an entry the walk left open first
     // A walk stopped by a broken entry left a partial tree; installing it would pass a
     // damaged package off as the new version. Skipped entries do not stop the walk.
     return walkStatus == 0 ? 0 : -1;

@@ -1,6 +1,6 @@
 #include "update_tool/Modes.h"
 
-#include "update_tool/MakeFolders.h"
+#include "common/FileSystem.h"
 
 int runCreateFolderMode(const std::wstring& path)
 {

@@ -1,5 +1,6 @@
 #include "update_tool/ProcessControl.h"
 
+#include "common/DetachedProcess.h"
 #include "common/UniqueHandle.h"
 
 #include <cstdio>
@@ -21,20 +22,7 @@ void endProcess(DWORD processId)
 
 void startRuntime(const std::wstring& programPath)
 {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
-
     // Gives the ended client a moment to let go of its files and window.
     Sleep(1000);
-
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(programPath.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &started))
-        return;
-    UniqueHandle thread(started.hThread);
-    UniqueHandle process(started.hProcess);
-    thread.reset();
-    process.reset();
+    startDetached(programPath, {});
 }

@@ -1,4 +1,5 @@
 #include "common/ArchiveWalk.h"
+#include "common/FileSystem.h"
 #include "common/ZipExtraction.h"
 
 #include "TestArchive.h"

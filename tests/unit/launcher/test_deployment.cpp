@@ -4,6 +4,7 @@
 #include "Texts.h"
 #include "UpdateTool.h"
 #include "ZipWriter.h"
+#include "common/FileSystem.h"
 #include "common/UniqueHandle.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 #include "InstallLayout.h"
 #include "TempFolder.h"
 #include "UpdateTool.h"
+#include "common/FileSystem.h"
 #include "common/VersionFolderName.h"
 
 #include <gtest/gtest.h>

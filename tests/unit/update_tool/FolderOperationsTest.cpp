@@ -1,4 +1,4 @@
-#include "update_tool/MakeFolders.h"
+#include "common/FileSystem.h"
 #include "update_tool/RemoveFolderTree.h"
 #include "update_tool/VolumeRoot.h"
 

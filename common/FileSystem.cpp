@@ -1,0 +1,150 @@
+#include "common/FileSystem.h"
+
+#include "common/FolderLink.h"
+#include "common/UniqueHandle.h"
+
+#include "unzip.h"
+
+#include <direct.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <deque>
+#include <new>
+
+namespace {
+
+// The launcher's path buffer, terminator included.
+constexpr std::size_t kNarrowPathBuffer = 200;
+
+// The A and W calls behind the one body of each operation.
+template <typename Char>
+struct Calls;
+
+template <>
+struct Calls<char> {
+    using FindData = WIN32_FIND_DATAA;
+    static DWORD attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+    static bool createFolder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != FALSE; }
+    static HANDLE findFirst(const std::string& pattern, FindData& found)
+    {
+        return FindFirstFileA(pattern.c_str(), &found);
+    }
+    static bool findNext(HANDLE find, FindData& found) { return FindNextFileA(find, &found) != FALSE; }
+};
+
+template <>
+struct Calls<wchar_t> {
+    using FindData = WIN32_FIND_DATAW;
+    static DWORD attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+    static bool createFolder(const std::wstring& path) { return CreateDirectoryW(path.c_str(), nullptr) != FALSE; }
+    static HANDLE findFirst(const std::wstring& pattern, FindData& found)
+    {
+        return FindFirstFileW(pattern.c_str(), &found);
+    }
+    static bool findNext(HANDLE find, FindData& found) { return FindNextFileW(find, &found) != FALSE; }
+};
+
+template <typename Char>
+int makeFoldersAlong(std::basic_string<Char> work)
+{
+    using Win32 = Calls<Char>;
+    if (work.empty() || !isSeparator(work.back()))
+        work += static_cast<Char>('/');
+    for (std::size_t i = 0; i < work.size(); ++i) {
+        if (!isSeparator(work[i]))
+            continue;
+        const std::basic_string<Char> prefix = work.substr(0, i);
+        if (Win32::attributes(prefix) == INVALID_FILE_ATTRIBUTES && !Win32::createFolder(prefix))
+            return -1;
+    }
+    return 0;
+}
+
+template <typename Char, typename Visitor>
+bool walk(const std::basic_string<Char>& folder, const Visitor& visit)
+{
+    using Win32 = Calls<Char>;
+    const Char backslash = static_cast<Char>('\\');
+    std::deque<std::basic_string<Char>> toList{
+        !folder.empty() && isSeparator(folder.back()) ? folder : folder + backslash};
+    while (!toList.empty()) {
+        const std::basic_string<Char> current = std::move(toList.front());
+        toList.pop_front();
+        typename Win32::FindData found{};
+        const UniqueFindHandle listing(Win32::findFirst(current + static_cast<Char>('*'), found));
+        if (!listing)
+            continue;
+        do {
+            const std::basic_string<Char> name = found.cFileName;
+            if (name == std::basic_string<Char>(1, '.') || name == std::basic_string<Char>(2, '.'))
+                continue;
+            const std::basic_string<Char> item = current + name;
+            if (!visit(item, found.dwFileAttributes))
+                return false;
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !isFolderLink(found.dwFileAttributes))
+                toList.push_back(item + backslash);
+        } while (Win32::findNext(listing.get(), found));
+    }
+    return true;
+}
+
+} // namespace
+
+int makeFolders(const std::string& path)
+{
+    const bool endsInSeparator = !path.empty() && isSeparator(path.back());
+    if (path.size() + (endsInSeparator ? 0 : 1) >= kNarrowPathBuffer)
+        return -1;
+    return makeFoldersAlong(path);
+}
+
+int makeFolders(const std::wstring& path)
+{
+    return makeFoldersAlong(path);
+}
+
+int makeDirectory(const char* path)
+{
+    if (path == nullptr || *path == '\0')
+        return 0;
+
+    std::string copy;
+    try {
+        copy = path;
+    } catch (const std::bad_alloc&) {
+        std::printf("Error allocating memory\n");
+        return UNZ_INTERNALERROR;
+    }
+    if (copy.back() == '/')
+        copy.pop_back();
+
+    if (_mkdir(copy.c_str()) == 0)
+        return 1;
+
+    // Cut the copy at each separator in turn and create that prefix. Only a missing
+    // parent is fatal; an existing folder (or drive) is simply passed over.
+    for (std::size_t i = 1; i <= copy.size(); ++i) {
+        if (i < copy.size() && !isSeparator(copy[i]))
+            continue;
+        const char kept = copy[i];
+        copy[i] = '\0';
+        const bool parentMissing = _mkdir(copy.c_str()) != 0 && errno == ENOENT;
+        if (parentMissing) {
+            std::printf("couldn't create directory %s\n", copy.c_str());
+            return 0;
+        }
+        copy[i] = kept;
+    }
+    return 1;
+}
+
+bool walkFolderTree(const std::string& folder, const FolderVisitor& visit)
+{
+    return walk(folder, visit);
+}
+
+bool walkFolderTree(const std::wstring& folder, const FolderVisitorW& visit)
+{
+    return walk(folder, visit);
+}
