@@ -25,7 +25,7 @@ using UniqueArchive = std::unique_ptr<std::remove_pointer_t<unzFile>, ArchiveClo
 
 struct WalkOutcome {
     std::uint64_t entryCount = 0; // as the archive's directory gives it
-    std::uint64_t extracted = 0;  // entries whose extraction ended as EntryOutcome::Extracted
+    std::uint64_t extracted = 0;  // entries written whole (EntryOutcome::Extracted)
     int stopStatus = 0;           // the status that ended the walk early; 0 if it reached the end
 
     // True when the archive could be read to its end and every entry was written.
@@ -37,8 +37,8 @@ using EntryProgress = std::function<void(std::uint64_t done, std::uint64_t total
 
 // Extracts every entry of `archive`, which must be positioned on its first entry,
 // into the current directory with extractEntry. An entry that returns a non-zero
-// status ends the walk, and the entries after it are not extracted; skipped entries
-// do not. A null archive, or one whose directory cannot be read, extracts nothing
+// status (one that was not written whole, or a broken archive) ends the walk, and the
+// entries after it are not extracted. A null archive, or one whose directory cannot be read, extracts nothing
 // and prints "error %d with zipfile in unzGetGlobalInfo \n". An empty archive never
 // calls `afterEntry`.
 WalkOutcome extractEntries(unzFile archive, const EntryProgress& afterEntry = {});

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr unsigned kNameBufferSize = 256; // 255 bytes of name and its terminator
+constexpr unsigned kLongestName = 255; // bytes
 constexpr unsigned kCopyBufferSize = 8192;
 
 bool isDirectory(const char* path)
@@ -62,25 +62,35 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
 {
     outcome = EntryOutcome::Failed;
 
-    // The reader copies at most the size it is given and terminates the name only
-    // when it fits, so it gets one byte less than the buffer: the last byte stays 0.
-    char name[kNameBufferSize] = {};
+    // The name is read whole, so that a refusal can say which entry it was. The
+    // reader terminates it only when it fits: it gets one byte less than the buffer,
+    // whose last byte stays 0. A name holding a 0 byte ends there.
     unz_file_info64 info{};
-    const int infoStatus = unzGetCurrentFileInfo64(archive, &info, name, kNameBufferSize - 1,
-                                                   nullptr, 0, nullptr, 0);
+    int infoStatus = unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0);
+    std::string nameBuffer;
+    if (infoStatus == UNZ_OK) {
+        try {
+            nameBuffer.assign(static_cast<std::size_t>(info.size_filename) + 1, '\0');
+        } catch (const std::bad_alloc&) {
+            std::printf("Error allocating memory\n");
+            return UNZ_INTERNALERROR;
+        }
+        infoStatus = unzGetCurrentFileInfo64(archive, &info, nameBuffer.data(), info.size_filename, nullptr, 0,
+                                             nullptr, 0);
+    }
     if (infoStatus != UNZ_OK) {
         std::printf("error %d with zipfile in unzGetCurrentFileInfo\n", infoStatus);
         return infoStatus;
     }
-    if (info.size_filename > kNameBufferSize - 1) {
-        std::printf("skipping an entry whose name is longer than %u bytes\n", kNameBufferSize - 1);
-        outcome = EntryOutcome::Skipped;
-        return UNZ_OK;
+    const char* const name = nameBuffer.c_str();
+    // Such an entry is never written, and the package it came in is not whole.
+    if (info.size_filename > kLongestName) {
+        std::printf("refusing %s: the name is longer than %u bytes\n", name, kLongestName);
+        return UNZ_ERRNO;
     }
     if (!isSafeRelativePath(name)) {
-        std::printf("skipping %s: the name points outside the destination folder\n", name);
-        outcome = EntryOutcome::Skipped;
-        return UNZ_OK;
+        std::printf("refusing %s: the name points outside the destination folder\n", name);
+        return UNZ_ERRNO;
     }
 
     const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyBufferSize]);
@@ -100,7 +110,11 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
     if (isSeparator(name[nameLength - 1])) {
         std::printf("creating directory: %s\n", name);
         _mkdir(name); // an existing folder is fine
-        outcome = isDirectory(name) ? EntryOutcome::Extracted : EntryOutcome::Skipped;
+        if (!isDirectory(name)) {
+            std::printf("couldn't create directory %s\n", name);
+            return UNZ_ERRNO;
+        }
+        outcome = EntryOutcome::Extracted;
         return UNZ_OK;
     }
 
@@ -120,9 +134,7 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
     if (!output) {
         std::printf("error opening %s\n", name);
         const int closeStatus = closeEntryReporting(archive);
-        if (closeStatus == UNZ_OK)
-            outcome = EntryOutcome::Skipped;
-        return closeStatus;
+        return closeStatus == UNZ_OK ? UNZ_ERRNO : closeStatus;
     }
 
     std::printf(" extracting: %s\n", name);

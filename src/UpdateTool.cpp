@@ -90,8 +90,8 @@ int UpdateTool::unzipFiles(const std::string& archivePath, const std::string& de
     const int walkStatus = extractAll(archive.get());
     _chdir(moduleDir.c_str());
     archive.reset(); // closes an entry the walk left open first
-    // A walk stopped by a broken entry left a partial tree; installing it would pass a
-    // damaged package off as the new version. Skipped entries do not stop the walk.
+    // A walk stopped by an entry that was not written whole left a partial tree;
+    // installing it would pass a damaged package off as the new version.
     return walkStatus == 0 ? 0 : -1;
 }
 

@@ -67,9 +67,10 @@ public:
     // are gone when it returns. Throws std::exception on any failure, including a
     // body shorter than its Content-Length.
     void fetchPackage(const std::string& url);
-    // Unpacks `archivePath` into `destinationFolder`; 0 when every entry was walked
-    // (skipped entries included), -1 when the archive could not be opened, the folder
-    // entered, or an entry's read, write or CRC check stopped the walk.
+    // Unpacks `archivePath` into `destinationFolder`; 0 when every entry was written
+    // whole, -1 when the archive could not be opened, the folder entered, or an entry
+    // stopped the walk: its name refused, its file or folder not created or written,
+    // its data not read or failing its CRC check.
     int unzipFiles(const std::string& archivePath, const std::string& destinationFolder);
     // Walks every entry of the open archive with progress; 0 when the walk reached the
     // end, otherwise the status that stopped it.

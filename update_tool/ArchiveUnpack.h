@@ -6,7 +6,7 @@ namespace UpdateProgram {
 
 enum class UnpackResult {
     Complete,         // the archive was opened and every entry written
-    Incomplete,       // the archive could not be opened, or an entry was skipped or failed
+    Incomplete,       // the archive could not be opened, or an entry was not written whole
     TargetNotEntered, // the target folder cannot be made the current directory
 };
 

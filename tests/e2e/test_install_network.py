@@ -351,15 +351,19 @@ def test_percentage_of_a_package_past_41_mib_does_not_wrap(tmp_path, gw, install
         assert (install_root / "app" / "71" / "media" / "noise.bin").stat().st_size == 86 * 2 ** 20
 
 
-def test_hostile_names_in_the_package_write_nothing_outside(tmp_path, gw, install_root):
+def test_hostile_names_in_the_package_install_nothing_and_write_nothing_outside(tmp_path, gw,
+                                                                                install_root):
+    launcher.write_record(raw=b"not json")
     gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(gw.url("/p.zip"), "71"))
     gw.expect("GET", "/p.zip", reply=Reply(packages.hostile_package()))
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
-        wait_for(dialog, STATUS_INSTALLED)
+        wait_for(dialog, launcher.STATUS_UNPACK_FAILED)
+        assert launcher.launches(folder) == []
     app = install_root / "app" / "71"
-    assert (app / "js" / "app.js").read_bytes() == b"still here"
+    assert not app.exists()
+    assert (install_root / "jsver.txt").read_bytes() == b"not json"
     everywhere = [p for p in install_root.parent.rglob("escaped-*")]
     everywhere += [p for p in launcher.winerig.BUILD.joinpath("wineprefix", "drive_c").glob("escaped-*")]
     assert everywhere == []

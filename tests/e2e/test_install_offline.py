@@ -74,8 +74,15 @@ def _crc_broken_app():
         for name, data in packages.SAMPLE_APP.items()])
 
 
-@pytest.mark.parametrize("archive", [b"PK\x03\x04 but nothing more", _crc_broken_app()],
-                         ids=["not-an-archive", "crc-mismatch"])
+def _app_with(name):
+    """The application archive with one more entry, which cannot be written."""
+    return ziputil.build_zip([ziputil.entry(n, d) for n, d in packages.SAMPLE_APP.items()] +
+                             [ziputil.entry(name, b"x")])
+
+
+@pytest.mark.parametrize("archive", [b"PK\x03\x04 but nothing more", _crc_broken_app(),
+                                     _app_with("../escaped.txt"), _app_with("index.html/x")],
+                         ids=["not-an-archive", "crc-mismatch", "refused-name", "uncreatable-file"])
 def test_broken_archive_shows_the_unpack_failure_box_and_leaves_nothing_installed(tmp_path, install_root,
                                                                                   archive):
     folder = shipped(tmp_path, record=b'{"ver":"5"}', archive=archive)

@@ -3,8 +3,8 @@
     cases = generate(out_dir, seed=7, canary=<folder>, c_drive=<folder>, depth=3)
 
 writes out_dir/NNNNN.zip and returns one Case per archive: its class, how the
-launcher's extraction may end (walked to the end: 0; stopped by a broken entry or
-directory: -1; not opened: -1), what the update tool's may return (Complete /
+launcher's extraction may end (every entry written: 0; stopped by an entry that was
+refused, not written or broken, or by the directory: -1; not opened: -1), what the update tool's may return (Complete /
 Incomplete), which entry contents must and must not be found in the sandbox
 afterwards, and the places outside the sandbox that its names aim at.
 
@@ -30,14 +30,16 @@ DOS_TIME = (13 << 11) | (45 << 5) | 15
 DOS_DATE = ((2021 - 1980) << 9) | (6 << 5) | 15
 
 # How the launcher's unzipFiles may end, and the code each end gives.
-WALKED = "walked"       # every entry reached; refused names and uncreatable files skipped
-HALTED = "stopped"      # opened, but a read, size, CRC or move to the next entry stopped it
+WALKED = "walked"       # every entry written whole
+HALTED = "stopped"      # opened, but an entry refused or not written, or a read, size, CRC
+                        # or move to the next entry stopped it
 UNREADABLE = "unopened"  # not an archive the reader can open
 LAUNCHER_CODE = {WALKED: 0, HALTED: -1, UNREADABLE: -1}
 
 OPENED = {WALKED}
 STOPPED = {HALTED}
 NOT_OPENED = {UNREADABLE}
+WRITTEN_OR_NOT = {WALKED, HALTED}
 OPEN_OR_NOT = {WALKED, HALTED, UNREADABLE}
 COMPLETE = {"Complete"}
 INCOMPLETE = {"Incomplete"}
@@ -181,20 +183,22 @@ class Generator:
 
     def refused(self, cls, name, *, targets=(), note=""):
         """A benign entry, the hostile one, another benign one: the hostile name is
-        refused (skipped), the walk goes on, and nothing lands outside."""
+        refused, which ends the walk there as failed, and nothing lands outside."""
         before, evil, after = self.data("before"), self.data("evil"), self.data("after")
         folder = name.endswith((b"/", b"\\")) if isinstance(name, bytes) else name.endswith(("/", "\\"))
         items = [Item("before.txt", before), Item(name, b"" if folder else evil),
                  Item("after.txt", after)]
-        return self.add(cls, items, launcher=OPENED, tool=INCOMPLETE, present=[before, after],
-                        absent=[] if folder else [evil], targets=targets, note=note)
+        return self.add(cls, items, launcher=STOPPED, tool=INCOMPLETE, present=[before],
+                        absent=[after] if folder else [evil, after], targets=targets, note=note)
 
     def kept(self, cls, name, *, tool=COMPLETE, note=""):
-        """An odd name that stays inside the sandbox: either written there or skipped,
-        never anywhere else."""
+        """An odd name that stays inside the sandbox: either written there, or refused
+        or not created, which ends the walk as failed; never anywhere else."""
         before, odd, after = self.data("before"), self.data("odd"), self.data("after")
         items = [Item("before.txt", before), Item(name, odd), Item("after.txt", after)]
-        return self.add(cls, items, launcher=OPENED, tool=tool, present=[before, after],
+        written = tool == COMPLETE
+        return self.add(cls, items, launcher=OPENED if written else WRITTEN_OR_NOT, tool=tool,
+                        present=[before, after] if written else [before],
                         complete=[before, odd, after], note=note)
 
     def valid_items(self, count=None):
@@ -480,17 +484,16 @@ class Generator:
             pair = [("a", "a/b"), ("a/b", "a"), ("a", "a/"), ("a/", "a"), ("a/b/c", "a/b"),
                     ("a\\b", "a/b/c")][i % 6]
             items = []
-            present = []
             for nm, data in zip(pair, (first, second)):
                 if nm.endswith("/"):
                     items.append(Item(nm))
                 else:
                     items.append(Item(nm, data))
-            present.append(first if not pair[0].endswith("/") else after)
-            absent = [] if pair[1].endswith("/") else [second]
+            present = [] if pair[0].endswith("/") else [first]
+            absent = ([] if pair[1].endswith("/") else [second]) + [after]
             items.append(Item("after.txt", after))
-            # the second entry cannot be created where the first stands: it is skipped
-            self.add("clash", items, launcher=OPENED, tool=INCOMPLETE, present=present + [after],
+            # the second entry cannot be created where the first stands: the walk ends there
+            self.add("clash", items, launcher=STOPPED, tool=INCOMPLETE, present=present,
                      absent=absent, note=" then ".join(pair))
 
     def crc_mismatch(self, n):
@@ -565,10 +568,11 @@ class Generator:
                                       b"..\\..\\..\\canary"])
             link = Item("link%d" % i, target, method=0, external=(0o120777 << 16))
             after = self.data("after")
-            # written through the link, were it one; a plain file here
+            # written through the link, were it one; a plain file here, so the entry
+            # below it cannot be created and the walk ends there
             through = Item("link%d/sentinel.txt" % i, self.data("through"))
-            self.add("link-many", [link, through, Item("after.txt", after)], launcher=OPENED,
-                     tool=INCOMPLETE, present=[target, after], absent=[through.data],
+            self.add("link-many", [link, through, Item("after.txt", after)], launcher=STOPPED,
+                     tool=INCOMPLETE, present=[target], absent=[through.data, after],
                      note="symbolic link entry")
 
 

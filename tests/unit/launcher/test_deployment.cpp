@@ -195,19 +195,26 @@ TEST(DeployPackage, PackageThatIsNoArchiveFailsWithoutTouchingTheTarget)
     EXPECT_EQ(rig.tool.launchOnConfirm, 0);
 }
 
-// A package.nw that breaks inside must leave the installed version as it is: nothing
-// deleted, nothing moved, no record.
-TEST(DeployPackage, PackageWithABrokenEntryFailsWithoutTouchingTheTarget)
+// A package.nw that breaks inside, or one entry of which cannot be written, must leave
+// the installed version as it is: nothing deleted, nothing moved, no record.
+TEST(DeployPackage, PackageWithAnEntryNotWrittenWholeFailsWithoutTouchingTheTarget)
 {
-    for (const bool shortData : {false, true}) {
-        SCOPED_TRACE(shortData ? "data shorter than declared" : "crc mismatch");
+    const struct {
+        const char* what;
+        void (*second)(ZipWriter&);
+    } cases[] = {
+        {"crc mismatch", [](ZipWriter& zip) { zip.add("js/app.js", "corrupt", true); }},
+        {"data shorter than declared", [](ZipWriter& zip) { zip.addDeclaring("js/app.js", "partial", 4096); }},
+        {"name refused", [](ZipWriter& zip) { zip.add("../escaped.txt", "evil"); }},
+        {"file that cannot be created", [](ZipWriter& zip) { zip.add("index.html/app.js", "x"); }},
+        {"folder that cannot be made", [](ZipWriter& zip) { zip.add("index.html/", ""); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         Rig rig;
         ZipWriter zip;
         zip.add("index.html", "new");
-        if (shortData)
-            zip.addDeclaring("js/app.js", "partial", 4096);
-        else
-            zip.add("js/app.js", "corrupt", true);
+        c.second(zip);
         zip.add("css/site.css", "never");
         zip.save(rig.tool.packageFile);
         makeFolders(rig.tool.targetDir + "\\js");
@@ -222,6 +229,8 @@ TEST(DeployPackage, PackageWithABrokenEntryFailsWithoutTouchingTheTarget)
         EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
         // What was unpacked stays in the staging folder, never moved into place.
         EXPECT_EQ(TempFolder::read(rig.tool.stagingDir + "\\index.html"), "new");
+        EXPECT_FALSE(TempFolder::isFolder(rig.tool.stagingDir + "\\css"));
+        EXPECT_EQ(GetFileAttributesA((rig.root.path() + "\\app\\escaped.txt").c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(rig.tool.busy, 0);
         EXPECT_EQ(rig.tool.failed, 0);
         EXPECT_EQ(rig.tool.launchOnConfirm, 0);
@@ -329,8 +338,8 @@ TEST(UnzipFiles, WalkStoppedByABrokenEntryFailsWithTheDirectoryRestored)
     }
 }
 
-// Refused names are skipped and the walk goes on to the end: that is no failure.
-TEST(UnzipFiles, ArchiveOfOnlyRefusedNamesSucceedsAndWritesNothing)
+// A refused name is never written, and the archive it came in is not whole.
+TEST(UnzipFiles, RefusedNameFailsTheExtractionAndWritesNothing)
 {
     Rig rig;
     ZipWriter zip;
@@ -340,10 +349,10 @@ TEST(UnzipFiles, ArchiveOfOnlyRefusedNamesSucceedsAndWritesNothing)
     const std::string destination = rig.root / "a\\out";
     makeFolders(destination);
 
-    EXPECT_EQ(rig.tool.unzipFiles(rig.root / "refused.zip", destination), 0);
+    EXPECT_EQ(rig.tool.unzipFiles(rig.root / "refused.zip", destination), -1);
     for (const char* name : {"\\escaped.txt", "\\escaped-back.txt", "\\a\\escaped.txt", "\\a\\escaped-back.txt"})
         EXPECT_EQ(GetFileAttributesA((rig.root.path() + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
-    EXPECT_EQ(rig.bar.positions, (std::vector<int>{50, 100}));
+    EXPECT_EQ(rig.bar.positions, (std::vector<int>{}));
     EXPECT_EQ(rig.currentDirectory() + "\\", rig.launcher.path() + "\\");
 }
 
