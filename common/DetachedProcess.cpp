@@ -26,6 +26,10 @@ BOOL create(const wchar_t* program, wchar_t* commandLine, STARTUPINFOW& startup,
 template <typename Char, typename StartupInfo>
 DWORD start(const std::basic_string<Char>& program, const std::basic_string<Char>& commandLine)
 {
+    // No form of the program's path takes it past MAX_PATH here: refused before the
+    // platform fails on it in a way that names no reason.
+    if (program.size() >= MAX_PATH)
+        return ERROR_FILENAME_EXCED_RANGE;
     // CreateProcess may write into the command line it is given.
     std::vector<Char> writable(commandLine.begin(), commandLine.end());
     writable.push_back(Char{});

@@ -11,6 +11,7 @@
 // own path), without a console window (CREATE_NO_WINDOW) but with its main window
 // shown normally, no inherited handles, this process's environment and current
 // directory. The thread and process handles are closed at once, thread first.
-// Returns ERROR_SUCCESS, or the error the start failed with.
+// Returns ERROR_SUCCESS, or the error the start failed with; a program path of
+// MAX_PATH (260) characters or more is refused with ERROR_FILENAME_EXCED_RANGE.
 DWORD startDetached(const std::string& program, const std::string& commandLine); // ANSI code page
 DWORD startDetached(const std::wstring& program, const std::wstring& commandLine);

@@ -29,18 +29,36 @@ int makeFolders(const std::wstring& path);
 // the message "couldn't create directory %s\n"), and -104 when memory runs out.
 // Other failures, such as folders that exist, are passed over.
 int makeDirectory(const char* path);
+// The same for a UTF-16 path, of any length the platform takes, whose first
+// `rootLength` characters name a folder that exists: only what follows is created, and
+// only that is shown in the message (in the ANSI code page, see consoleName). Here
+// any failure but an existing folder ends it with the message and 0.
+int makeDirectory(const std::wstring& path, std::size_t rootLength);
+
+// The absolute `\\?\` form of `path` (relative to the current directory or absolute,
+// either separator, a UNC share too): every call made with it takes paths past
+// MAX_PATH, up to 32767 characters. Like the platform, it drops "." and resolves ".."
+// components and trims trailing dots and blanks from names. "" when the path cannot
+// be made absolute.
+std::wstring longPathForm(const std::wstring& path);
+
+// UTF-16 text as the narrow console lines carry it: the ANSI code page (GBK on the
+// Chinese systems the programs run on); characters without a mapping become the code
+// page's default character.
+std::string consoleName(const std::wstring& text);
+// ANSI code page text as UTF-16, as the platform's narrow calls read it.
+std::wstring fromAnsi(const std::string& text);
 
 // Told about each item found below the start folder: its path (the listed folder, a
 // backslash where the folder had no separator, and the item's name; no separator
 // after it) and its attributes. Returning false ends the walk there.
-using FolderVisitor = std::function<bool(const std::string& path, DWORD attributes)>;
-using FolderVisitorW = std::function<bool(const std::wstring& path, DWORD attributes)>;
+using FolderVisitor = std::function<bool(const std::wstring& path, DWORD attributes)>;
 
 // Lists `folder` and the folders below it breadth first, each folder's items in the
 // order the file system gives them, and tells `visit` about every item but "." and
 // "..". Junctions and symbolic links to folders (see isFolderLink) are told about
 // but never listed: a walk never leaves the tree through them. The start folder
 // itself is listed as given; a folder that cannot be listed (one that does not exist
-// included) contributes nothing. Returns false when `visit` ended the walk.
-bool walkFolderTree(const std::string& folder, const FolderVisitor& visit);
-bool walkFolderTree(const std::wstring& folder, const FolderVisitorW& visit);
+// included) contributes nothing. Returns false when `visit` ended the walk. Give it a
+// longPathForm to reach items past MAX_PATH: the items come in the same form.
+bool walkFolderTree(const std::wstring& folder, const FolderVisitor& visit);

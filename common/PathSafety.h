@@ -1,8 +1,8 @@
 #pragma once
 
 // Checks for names that come from outside (archive entries, server answers, record
-// files) before they touch the disk. Both work on narrow text in the ANSI code page,
-// byte by byte; neither looks at the file system.
+// files) before they touch the disk. Narrow text is checked in the ANSI code page,
+// byte by byte, wide text unit by unit; nothing here looks at the file system.
 
 #include <string_view>
 
@@ -19,3 +19,6 @@ bool isSafeFolderName(std::string_view name);
 // alternate data streams), any component made only of dots and spaces other than "."
 // (".." and the forms Windows trims down to it), and a device name in any component.
 bool isSafeRelativePath(std::string_view path);
+// The same rule for a name already decoded to UTF-16 (COM and LPT with U+00B9, U+00B2,
+// U+00B3 are devices too).
+bool isSafeRelativePath(std::wstring_view path);

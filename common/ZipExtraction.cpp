@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <direct.h>
 #include <io.h>
 
 #include <cstdio>
@@ -17,12 +16,49 @@
 
 namespace {
 
-constexpr unsigned kLongestName = 255; // bytes
 constexpr unsigned kCopyBufferSize = 8192;
 
-bool isDirectory(const char* path)
+constexpr uLong kUtf8NameFlag = 1u << 11;
+
+// Strict: bytes that are no UTF-8 give "", never a name with replacement characters.
+std::wstring fromUtf8(const std::string& text)
 {
-    const DWORD attributes = GetFileAttributesA(path);
+    const int length = static_cast<int>(text.size());
+    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    if (size <= 0)
+        return {};
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), size);
+    return wide;
+}
+
+// The name as the file system keeps it: Windows drops trailing dots and blanks from a
+// name, but the \\?\ form would keep them, and leave folders no ordinary call can
+// reach. So each name is trimmed here, "." and empty names are dropped, and the names
+// are joined with backslashes; a folder entry keeps its trailing one.
+std::wstring asFileSystemNames(const std::wstring& name)
+{
+    std::wstring out;
+    std::size_t start = 0;
+    while (start < name.size()) {
+        std::size_t end = start;
+        while (end < name.size() && !isSeparator(name[end]))
+            ++end;
+        std::wstring component = name.substr(start, end - start);
+        while (!component.empty() && (component.back() == L'.' || component.back() == L' '))
+            component.pop_back();
+        if (!component.empty())
+            out += (out.empty() ? L"" : L"\\") + component;
+        start = end + 1;
+    }
+    if (!out.empty() && isSeparator(name.back()))
+        out += L'\\';
+    return out;
+}
+
+bool isDirectory(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -82,13 +118,20 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
         std::printf("error %d with zipfile in unzGetCurrentFileInfo\n", infoStatus);
         return infoStatus;
     }
-    const char* const name = nameBuffer.c_str();
+    const std::string bytes = nameBuffer.c_str(); // a name holding a 0 byte ends there
+    // Bit 11 of the flags: the name is UTF-8, as zip tools on Linux and macOS write it;
+    // otherwise it is in the ANSI code page, as Chinese Windows tools write it.
+    const bool utf8 = (info.flag & kUtf8NameFlag) != 0;
+    const std::wstring wideName = utf8 ? fromUtf8(bytes) : fromAnsi(bytes);
+    const std::string shown = utf8 ? consoleName(wideName) : bytes;
+    const char* const name = shown.c_str();
     // Such an entry is never written, and the package it came in is not whole.
-    if (info.size_filename > kLongestName) {
-        std::printf("refusing %s: the name is longer than %u bytes\n", name, kLongestName);
+    if (!bytes.empty() && wideName.empty()) {
+        std::printf("refusing %s: the name is not valid UTF-8\n", bytes.c_str());
         return UNZ_ERRNO;
     }
-    if (!isSafeRelativePath(name)) {
+    // Checked as decoded: that is the name the file system is given.
+    if (!isSafeRelativePath(std::wstring_view(wideName))) {
         std::printf("refusing %s: the name points outside the destination folder\n", name);
         return UNZ_ERRNO;
     }
@@ -99,18 +142,25 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
         return UNZ_INTERNALERROR;
     }
 
-    const std::size_t nameLength = std::strlen(name);
-    std::size_t folderLength = 0; // the name up to its last separator
-    for (std::size_t i = 0; i < nameLength; ++i) {
-        if (isSeparator(name[i]))
-            folderLength = i;
-    }
-    const bool hasFolderPart = folderLength > 0;
+    // Written through the absolute \\?\ form, so that deep trees (a packaged web
+    // application's node_modules) past MAX_PATH unpack whole. The platform's own
+    // resolution of the checked name (dots and blanks trimmed as for any call) gives
+    // the path; it stays below the current directory.
+    std::wstring root = longPathForm(L".");
+    if (!root.empty() && root.back() != L'\\')
+        root += L'\\';
+    const std::wstring target = longPathForm(asFileSystemNames(wideName));
+    constexpr std::size_t kLongestPath = 32767; // of any path the platform takes
+    const bool below = !root.empty() && target.size() > root.size() && target.size() <= kLongestPath &&
+                       target.compare(0, root.size(), root) == 0;
+    const std::size_t lastSeparator = target.find_last_of(L'\\');
+    const bool hasFolderPart = below && lastSeparator != std::wstring::npos && lastSeparator >= root.size();
 
-    if (isSeparator(name[nameLength - 1])) {
+    if (isSeparator(wideName.back())) {
         std::printf("creating directory: %s\n", name);
-        _mkdir(name); // an existing folder is fine
-        if (!isDirectory(name)) {
+        if (below)
+            CreateDirectoryW(target.c_str(), nullptr); // an existing folder is fine
+        if (!below || !isDirectory(target)) {
             std::printf("couldn't create directory %s\n", name);
             return UNZ_ERRNO;
         }
@@ -125,11 +175,10 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
         return openStatus;
     }
 
-    UniqueStdioFile output(std::fopen(name, "wb"));
+    UniqueStdioFile output(below ? _wfopen(target.c_str(), L"wb") : nullptr);
     if (!output && hasFolderPart) {
-        const std::string folder(name, folderLength);
-        makeDirectory(folder.c_str());
-        output.reset(std::fopen(name, "wb"));
+        makeDirectory(target.substr(0, lastSeparator), root.size());
+        output.reset(_wfopen(target.c_str(), L"wb"));
     }
     if (!output) {
         std::printf("error opening %s\n", name);

@@ -41,5 +41,8 @@ int startProcess(const std::string& exePath, const std::string& commandLine)
 {
     DebugLog::instance().write(kLogCommandLine, commandLine.c_str());
     // The client runs on its own: we never wait for it.
-    return startDetached(exePath, commandLine) == ERROR_SUCCESS ? 0 : -1;
+    const DWORD error = startDetached(exePath, commandLine);
+    if (error == ERROR_FILENAME_EXCED_RANGE)
+        DebugLog::instance().write("cannot start %s: the path is longer than 259 characters\n", exePath.c_str());
+    return error == ERROR_SUCCESS ? 0 : -1;
 }

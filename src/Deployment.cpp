@@ -18,12 +18,12 @@ namespace {
 // were the package's own copy. Links to folders are not followed.
 bool leftoversReplaceable(const std::string& folder)
 {
-    return walkFolderTree(folder, [](const std::string& item, DWORD attributes) {
+    return walkFolderTree(longPathForm(fromAnsi(folder)), [](const std::wstring& item, DWORD attributes) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             return true;
         if (attributes & FILE_ATTRIBUTE_READONLY)
             return false;
-        const UniqueFileHandle file(CreateFileA(item.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        const UniqueFileHandle file(CreateFileW(item.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         return static_cast<bool>(file);
     });
@@ -70,18 +70,22 @@ int UpdateTool::deleteFolder(std::string path)
         path += '\\';
 
     // Junctions and folder links are removed as themselves and never searched:
-    // following one would delete files that live outside the tree.
+    // following one would delete files that live outside the tree. The tree is
+    // walked in the \\?\ form, which reaches the files of deep trees past MAX_PATH.
     struct Folder {
-        std::string path;
+        std::wstring path;
         bool isLink;
     };
-    const bool startIsLink = isFolderLinkPath(path);
-    std::vector<Folder> folders{{path, startIsLink}};
-    std::vector<std::string> files;
+    const std::wstring start = longPathForm(fromAnsi(path));
+    if (start.empty())
+        return 0;
+    const bool startIsLink = isFolderLinkPath(start);
+    std::vector<Folder> folders{{start, startIsLink}};
+    std::vector<std::wstring> files;
     if (!startIsLink) {
-        walkFolderTree(path, [&](const std::string& item, DWORD attributes) {
+        walkFolderTree(start, [&](const std::wstring& item, DWORD attributes) {
             if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-                folders.push_back({item + '\\', isFolderLink(attributes)});
+                folders.push_back({item + L'\\', isFolderLink(attributes)});
             else
                 files.push_back(item);
             return true;
@@ -93,7 +97,7 @@ int UpdateTool::deleteFolder(std::string path)
     auto percentOf = [total](size_t done) { return static_cast<int>(std::uint64_t{done} * 100 / total); };
     for (size_t i = 0; i < files.size(); ++i) {
         reportProgress(ProgressPhase::Delete, percentOf(i));
-        DeleteFileA(files[i].c_str());
+        DeleteFileW(files[i].c_str());
     }
     for (size_t i = 0; i < folders.size(); ++i) {
         reportProgress(ProgressPhase::Delete, percentOf(files.size() + i));
@@ -101,7 +105,7 @@ int UpdateTool::deleteFolder(std::string path)
         if (folder.isLink)
             removeFolderLink(folder.path);
         else
-            RemoveDirectoryA(folder.path.c_str());
+            RemoveDirectoryW(folder.path.c_str());
     }
     reportProgress(ProgressPhase::Delete, 100);
     return 0;

@@ -2,6 +2,7 @@
 
 #include "common/DetachedProcess.h"
 #include "common/UniqueHandle.h"
+#include "update_tool/ConsoleText.h"
 
 #include <cstdio>
 
@@ -24,5 +25,6 @@ void startRuntime(const std::wstring& programPath)
 {
     // Gives the ended client a moment to let go of its files and window.
     Sleep(1000);
-    startDetached(programPath, {});
+    if (startDetached(programPath, {}) == ERROR_FILENAME_EXCED_RANGE)
+        std::printf("%s", consoleText(L"cannot start " + programPath + L": the path is longer than 259 characters\n").c_str());
 }

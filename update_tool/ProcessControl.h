@@ -11,5 +11,7 @@ void endProcess(DWORD processId);
 
 // After a pause of one second, starts `programPath` with no arguments, no window of
 // its own (its main window shown normally), no inherited handles, this process's
-// environment and current directory. Never waits for it; a failed start is silent.
+// environment and current directory. Never waits for it; a failed start is silent,
+// but for a path of 260 characters or more, which no start takes: the tool says so with
+// "cannot start <path>: the path is longer than 259 characters\n".
 void startRuntime(const std::wstring& programPath);

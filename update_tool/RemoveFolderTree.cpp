@@ -7,8 +7,10 @@
 
 #include <vector>
 
-int removeFolderTree(const std::wstring& path)
+int removeFolderTree(const std::wstring& given)
 {
+    // In the \\?\ form, which reaches the files of deep trees past MAX_PATH.
+    const std::wstring path = longPathForm(given);
     if (path.empty())
         return 0;
 

@@ -66,6 +66,27 @@ def test_archive_without_a_usable_record_installs_version_70(tmp_path, install_r
     assert (install_root / "jsver.txt").read_bytes() == b'{"platform":"2","type":"1","ver":"70"}\r\n'
 
 
+def test_deep_paths_and_utf8_names_install_whole_over_an_installed_tree_as_deep(tmp_path, install_root):
+    """Entries 320 characters below the install root and UTF-8 names (flag bit 11) are
+    written whole; the installed folder, itself past MAX_PATH, is deleted and replaced."""
+    deep = ziputil.deep_name()
+    archive = ziputil.build_zip([ziputil.entry(n, d) for n, d in packages.SAMPLE_APP.items()] +
+                                [ziputil.entry(deep, b"new deep"), ziputil.entry("资源/说明.txt", b"zh", utf8=True)])
+    folder = shipped(tmp_path, record=b'{"ver":"5"}', archive=archive)
+    old = install_root / "app" / "5" / ziputil.deep_name(leaf="old.js")
+    old.parent.mkdir(parents=True)
+    old.write_bytes(b"old deep")
+
+    with launcher.RunningLauncher(folder) as run:
+        assert run.wait() == 1
+    assert started(folder) == [client_start(folder, "5")]
+    app = install_root / "app" / "5"
+    assert (app / deep).read_bytes() == b"new deep"
+    assert (app / "资源" / "说明.txt").read_bytes() == b"zh"
+    assert not old.exists()
+    assert not (install_root / "app" / "temp5").exists()
+
+
 def _crc_broken_app():
     """The application archive with js/app.js whole but under a wrong CRC: its walk
     stops there, which fails the extraction like an archive that cannot be opened."""

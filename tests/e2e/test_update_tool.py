@@ -6,6 +6,7 @@ import stat
 import pytest
 
 import winerig
+import ziputil
 from update_tool_rig import (SANDBOX_SERVER, USAGE_BYTES, autostart_value, crlf, current_directory,
                              expand_sz, run_tool, sandbox_volumes)
 
@@ -57,6 +58,9 @@ def test_delete_tree_keeps_a_read_only_file_and_its_ancestors(tmp_path):
     (tree / "keep" / "inner" / "locked.txt").write_bytes(b"locked")
     (tree / "keep" / "other.txt").write_bytes(b"")
     (tree / "sibling" / "deeper" / "x.bin").write_bytes(b"x")
+    deep = tree / "sibling" / ziputil.deep_name()  # past MAX_PATH
+    deep.parent.mkdir(parents=True)
+    deep.write_bytes(b"deep")
     (tree / "top.txt").write_bytes(b"")
     # wine shows a file without write permission as read-only
     os.chmod(tree / "keep" / "inner" / "locked.txt", stat.S_IRUSR)

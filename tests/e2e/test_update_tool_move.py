@@ -1,6 +1,7 @@
 """The update tool's move mode (-n): move the listed files, restart, record."""
 import winerig
-from update_tool_rig import place_runtime, run_tool, wait_for_launches
+import ziputil
+from update_tool_rig import crlf, place_runtime, run_tool, wait_for_launches
 
 
 def prepare(tmp_path, names):
@@ -72,3 +73,22 @@ def test_runtime_missing_from_the_target_is_not_reported(tmp_path):
 
     assert (result.returncode, result.stdout) == (0, b"")
     assert (target / "jsver.txt").read_bytes() == b"3.1"
+
+
+def test_folders_past_max_path_move_and_the_runtime_start_is_refused_by_name(tmp_path):
+    """Deep folders move whole; the runtime below such a folder cannot be started by any
+    form of its path, and the tool says so instead of failing silently."""
+    deep = ziputil.deep_name(300, "")
+    source, target = tmp_path / "staged" / deep, tmp_path / "install" / deep
+    source.mkdir(parents=True)
+    place_runtime(target)
+    (source / "app.js").write_bytes(b"new")
+    runtime = winerig.winpath(target) + "/nw.exe"
+
+    result = run_tool("-n", "4.0", winerig.winpath(source), winerig.winpath(target), "app.js", cwd=tmp_path)
+
+    assert (result.returncode, result.stdout) == (
+        0, crlf("cannot start %s: the path is longer than 259 characters\n" % runtime))
+    assert (target / "app.js").read_bytes() == b"new"
+    assert not (source / "app.js").exists()
+    assert (target / "jsver.txt").read_bytes() == b"4.0"

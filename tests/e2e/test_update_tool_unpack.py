@@ -14,6 +14,8 @@ NESTED = [
     entry("js/lib/app.js", b"console.log(1)\n" * 1000),
     entry("css/site/theme.css", b"body{}"),  # no folder entries for these
     entry("资源/图标.png", b"\x89PNG"),
+    entry("资源/说明.txt", b"utf-8 name", utf8=True),
+    entry(ziputil.deep_name(), b"deep"),  # past MAX_PATH below the target
 ]
 
 
@@ -48,10 +50,14 @@ def test_ends_the_client_unpacks_restarts_and_records(tmp_path):
         "creating directory: js/lib/\n"
         " extracting: js/lib/app.js\n"
         " extracting: css/site/theme.css\n"
-        " extracting: 资源/图标.png\n")
+        " extracting: 资源/图标.png\n"
+        " extracting: 资源/说明.txt\n"
+        " extracting: %s\n" % ziputil.deep_name())
     assert (target / "js" / "lib" / "app.js").read_bytes() == b"console.log(1)\n" * 1000
     assert (target / "css" / "site" / "theme.css").read_bytes() == b"body{}"
     assert (target / "资源" / "图标.png").read_bytes() == b"\x89PNG"
+    assert (target / "资源" / "说明.txt").read_bytes() == b"utf-8 name"
+    assert (target / ziputil.deep_name()).read_bytes() == b"deep"
     assert (target / "jsver.txt").read_bytes() == b"1.2.3"
     assert_runtime_started_in(target)
 

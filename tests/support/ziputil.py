@@ -17,8 +17,12 @@ DEFAULT_TIME = (2021, 6, 15, 13, 45, 30)
 
 
 class Entry:
-    def __init__(self, name, data=b"", *, crc=None, date_time=DEFAULT_TIME, compress=True):
-        self.name = name.encode(NAME_ENCODING) if isinstance(name, str) else bytes(name)
+    def __init__(self, name, data=b"", *, crc=None, date_time=DEFAULT_TIME, compress=True, utf8=False):
+        # utf8: the name in UTF-8 with general-purpose flag bit 11, as zip tools on
+        # Linux and macOS write it
+        self.flag = 0x800 if utf8 else 0
+        encoding = "utf-8" if utf8 else NAME_ENCODING
+        self.name = name.encode(encoding) if isinstance(name, str) else bytes(name)
         self.data = bytes(data)
         self.crc = zlib.crc32(self.data) if crc is None else crc
         self.date_time = date_time
@@ -33,6 +37,14 @@ def entry(name, data=b"", **options):
     """One entry; a name ending in a separator is a folder entry. `crc` overrides the
     stored checksum (a wrong one makes the reader fail when the entry is closed)."""
     return Entry(name, data, **options)
+
+
+def deep_name(length=320, leaf="index.js"):
+    """A relative name of at least `length` characters, as deep node_modules trees give."""
+    name = ""
+    while len(name) < length:
+        name += "node_modules/package-%d/" % len(name)
+    return name + leaf
 
 
 def dos_date_time(date_time):
@@ -56,11 +68,11 @@ def build_zip(entries):
             method = 0
         date, time = dos_date_time(item.date_time)
         offset = len(out)
-        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, method, time, date,
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, item.flag, method, time, date,
                            item.crc & 0xFFFFFFFF, len(payload), len(item.data), len(item.name), 0)
         out += item.name + payload
         external = 0x10 if item.is_folder else 0x20
-        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, method, time, date,
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, item.flag, method, time, date,
                                item.crc & 0xFFFFFFFF, len(payload), len(item.data),
                                len(item.name), 0, 0, 0, 0, external, offset)
         central += item.name

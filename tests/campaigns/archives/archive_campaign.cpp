@@ -296,7 +296,9 @@ int wmain(int argc, wchar_t** argv)
     for (long long i = std::max(first, 0ll); i < static_cast<long long>(archives.size()); ++i) {
         const std::wstring sandbox = sandboxes + L"\\" + std::to_wstring(i);
         std::vector<FoundFile> leftovers;
-        collectAndClear(sandbox, L"", leftovers); // from a run that ended inside this one
+        // In the \\?\ form, which reaches trees past MAX_PATH.
+        const std::wstring sandboxLong = L"\\\\?\\" + sandbox;
+        collectAndClear(sandboxLong, L"", leftovers); // from a run that ended inside this one
         CreateDirectoryW(sandbox.c_str(), nullptr);
 
         g_deadline = GetTickCount64() + bound;
@@ -306,7 +308,7 @@ int wmain(int argc, wchar_t** argv)
         std::fflush(stdout);
 
         std::vector<FoundFile> files;
-        collectAndClear(sandbox, L"", files);
+        collectAndClear(sandboxLong, L"", files);
         RemoveDirectoryW(sandbox.c_str());
 
         std::uint64_t bytes = 0;

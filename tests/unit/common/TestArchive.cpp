@@ -36,7 +36,7 @@ std::string zipBytes(const std::vector<TestEntry>& entries)
 
         put32(out, 0x04034B50);
         put16(out, 10);   // version needed
-        put16(out, 0);    // flags
+        put16(out, entry.flags);
         put16(out, 0);    // stored
         put16(out, kEntryDosTime);
         put16(out, kEntryDosDate);
@@ -51,7 +51,7 @@ std::string zipBytes(const std::vector<TestEntry>& entries)
         put32(directory, 0x02014B50);
         put16(directory, 20); // made by
         put16(directory, 10); // needed
-        put16(directory, 0);
+        put16(directory, entry.flags);
         put16(directory, 0);
         put16(directory, kEntryDosTime);
         put16(directory, kEntryDosDate);

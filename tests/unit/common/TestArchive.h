@@ -15,9 +15,9 @@
 struct TestEntry {
     TestEntry(std::string entryName, std::string entryData = {},
               std::optional<std::uint32_t> storedCrc = std::nullopt,
-              std::optional<std::uint32_t> declaredSize = std::nullopt)
+              std::optional<std::uint32_t> declaredSize = std::nullopt, std::uint16_t generalFlags = 0)
         : name(std::move(entryName)), data(std::move(entryData)), crc(storedCrc),
-          uncompressedSize(declaredSize)
+          uncompressedSize(declaredSize), flags(generalFlags)
     {
     }
 
@@ -26,7 +26,11 @@ struct TestEntry {
     std::optional<std::uint32_t> crc; // the data's CRC-32 unless set
     // The uncompressed size both headers declare; the data's own size unless set.
     std::optional<std::uint32_t> uncompressedSize;
+    std::uint16_t flags; // the general-purpose flags of both headers
 };
+
+// General-purpose flag bit 11: the name is UTF-8.
+constexpr std::uint16_t kUtf8Name = 1u << 11;
 
 // 2021-06-15 13:45:30, the local time every test entry carries.
 constexpr std::uint16_t kEntryDosDate = ((2021 - 1980) << 9) | (6 << 5) | 15;

@@ -248,17 +248,46 @@ TEST_F(ZipEntryExtraction, NamesThatLeaveTheFolderWriteNothingAnywhere)
     }
 }
 
-TEST_F(ZipEntryExtraction, NamesOver255BytesAreRefusedByName)
+// Packaged web applications ship deep node_modules trees: names past 255 bytes are read
+// whole and written past MAX_PATH. One folder name longer than any file system takes
+// is an entry that could not be created.
+TEST_F(ZipEntryExtraction, NamesPast255BytesAndPathsPastMaxPathAreWrittenWhole)
 {
-    for (std::size_t length : {256u, 257u, 300u, 4000u}) {
-        SCOPED_TRACE(length);
-        const std::string name(length, 'L');
-        const WalkOutcome outcome = extract({{name, "long"}, {"ok.txt", "ok"}});
+    std::string deep;
+    while (deep.size() < 320)
+        deep += "node_modules/package-" + std::to_string(deep.size()) + "/";
+    deep += "index.js";
+    std::wstring onDisk = wide(deep);
+    std::replace(onDisk.begin(), onDisk.end(), L'/', L'\\');
+    const std::string tooLong(300, 'L');
 
-        EXPECT_EQ(output, "refusing " + name + ": the name is longer than 255 bytes\n");
-        EXPECT_EQ(listTree(dest), std::vector<std::wstring>{});
-        EXPECT_EQ(outcome.stopStatus, UNZ_ERRNO);
-    }
+    const WalkOutcome outcome = extract({{deep, "deep"}, {tooLong, "never"}, {"after.txt", "never"}});
+
+    EXPECT_EQ(output, " extracting: " + deep + "\nerror opening " + tooLong + "\n");
+    EXPECT_EQ(readFile(L"\\\\?\\" + dest + L"\\" + onDisk), "deep");
+    EXPECT_EQ(outcome.extracted, 1u);
+    EXPECT_EQ(outcome.stopStatus, UNZ_ERRNO);
+}
+
+// Zip tools on Linux and macOS mark UTF-8 names with flag bit 11; Chinese Windows tools
+// write the ANSI code page (GBK here) without it. The console shows both in GBK.
+TEST_F(ZipEntryExtraction, NamesAreUtf8WhenFlaggedAndAnsiOtherwise)
+{
+    const std::string utf8 = "\xe4\xb8\xad\xe6\x96\x87/\xe5\x90\x8d.txt"; // 中文/名.txt
+    const std::string gbk = ansi(L"\x4e2d\x6587/\x8d44.txt");               // 中文/资.txt
+    const std::string overlong = "\xc0\xae\xc0\xae/x.txt";                   // no UTF-8 at all
+
+    const WalkOutcome outcome = extract({{utf8, "u", std::nullopt, std::nullopt, kUtf8Name},
+                                         {gbk, "g"},
+                                         {overlong, "evil", std::nullopt, std::nullopt, kUtf8Name}});
+
+    EXPECT_EQ(readFile(dest + L"\\\x4e2d\x6587\\\x540d.txt"), "u");
+    EXPECT_EQ(readFile(dest + L"\\\x4e2d\x6587\\\x8d44.txt"), "g");
+    EXPECT_EQ(output, " extracting: " + ansi(L"\x4e2d\x6587/\x540d.txt") + "\n extracting: " + gbk +
+                          "\nrefusing " + overlong + ": the name is not valid UTF-8\n");
+    EXPECT_EQ(listTree(dest), (std::vector<std::wstring>{L"\x4e2d\x6587\\", L"\x4e2d\x6587\\\x540d.txt",
+                                                         L"\x4e2d\x6587\\\x8d44.txt"}));
+    EXPECT_EQ(outcome.stopStatus, UNZ_ERRNO);
 }
 
 TEST_F(ZipEntryExtraction, NameOfExactly255BytesIsExtracted)
