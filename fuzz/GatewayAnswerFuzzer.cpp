@@ -1,9 +1,12 @@
 // The gateway's answer to a version query, as the launcher reads it: arbitrary bytes
-// up to the first NUL. Checked: the answer is one of the five readings; the version
-// handed on names exactly one folder, as the file system will see it; nothing is
-// handed on for the other readings; the only failure is a std::exception (which the
-// query turns into its network status); and an answer in plain RFC 8259 JSON is read
-// as a strict reader reads it.
+// up to the first NUL, read as a launcher without and one with a package key reads it.
+// Checked: the answer is one of the five readings; the version handed on names
+// exactly one folder, as the file system will see it; a package's digest is 64
+// lower-case hexadecimal digits or none, and its signature 64 bytes exactly when a
+// key asks for one (with a digest beside it); nothing is handed on for the other
+// readings; a key changes a reading only by refusing a package, never what is read;
+// the only failure is a std::exception (which the query turns into its network
+// status); and an answer in plain RFC 8259 JSON is read as a strict reader reads it.
 #include "GatewayAnswer.h"
 
 #include "FuzzCheck.h"
@@ -164,9 +167,10 @@ private:
 
 // What a strict reader makes of a strictly valid answer, for the documents whose
 // reading follows from the text alone: an object whose "code" is the integer 0 and
-// whose "result" is an object with string members only, where present. Returns false
-// for any other answer.
-bool strictReading(const std::string& text, GatewayAnswer& answer, std::string& url, std::string& ver)
+// whose "result" is an object with string members only, where present (a sha256 may
+// be anything). Returns false for any other answer.
+bool strictReading(const std::string& text, GatewayAnswer& answer, std::string& url, std::string& ver,
+                   bool& verFromAnswer, std::string& sha256)
 {
     if (!StrictJson(text).valid())
         return false;
@@ -198,11 +202,55 @@ bool strictReading(const std::string& text, GatewayAnswer& answer, std::string& 
 
     url = hasUrl ? result["url"].asString() : "";
     ver = hasVersion ? result["version"].asString() : kCurrentVer;
+    verFromAnswer = hasVersion;
+    answer = url.empty() ? GatewayAnswer::NoUpdate : GatewayAnswer::Package;
+    sha256.clear();
+    const Json::Value& digest = result["sha256"];
+    if (answer == GatewayAnswer::Package && !digest.isNull()) {
+        const std::string given = digest.isString() ? digest.asString() : "";
+        if (given.size() == 64 && given.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
+            for (const char c : given)
+                sha256 += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        } else {
+            answer = GatewayAnswer::ServerError;
+        }
+    }
     if (!isVersionFolderName(ver))
         answer = GatewayAnswer::ServerError;
-    else
-        answer = url.empty() ? GatewayAnswer::NoUpdate : GatewayAnswer::Package;
     return true;
+}
+
+bool isLowerHexDigest(const std::string& text)
+{
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// The invariants of one reading under `proof`.
+void checkReading(const GatewayReading& reading, PackageProof proof)
+{
+    switch (reading.answer) {
+    case GatewayAnswer::Package:
+        FUZZ_CHECK(reading.sha256.empty() || isLowerHexDigest(reading.sha256));
+        if (proof == PackageProof::Signature)
+            FUZZ_CHECK(!reading.sha256.empty() && reading.signature.size() == 64);
+        else
+            FUZZ_CHECK(reading.signature.empty());
+        [[fallthrough]];
+    case GatewayAnswer::NoUpdate:
+        FUZZ_CHECK(isSafeFolderName(reading.ver) && isVersionFolderName(reading.ver));
+        FUZZ_CHECK(reading.url.empty() == (reading.answer == GatewayAnswer::NoUpdate));
+        if (reading.answer == GatewayAnswer::NoUpdate)
+            FUZZ_CHECK(reading.sha256.empty() && reading.signature.empty());
+        break;
+    case GatewayAnswer::ServerError:
+    case GatewayAnswer::Refused:
+    case GatewayAnswer::UrlNotText:
+        FUZZ_CHECK(reading.url.empty() && reading.ver.empty() && reading.sha256.empty() &&
+                   reading.signature.empty());
+        break;
+    default:
+        FUZZ_CHECK(!"an answer outside the five readings");
+    }
 }
 
 }  // namespace
@@ -212,38 +260,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The launcher terminates its answer buffer; a NUL inside ends the text.
     const std::string text(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
 
-    GatewayReading reading;
+    GatewayReading reading, signedReading;
+    bool raised = false, signedRaised = false;
     try {
-        reading = readGatewayAnswer(text.c_str(), kCurrentVer);
+        reading = readGatewayAnswer(text.c_str(), kCurrentVer, PackageProof::Digest);
     } catch (const std::exception&) {
+        raised = true;
+    }
+    try {
+        signedReading = readGatewayAnswer(text.c_str(), kCurrentVer, PackageProof::Signature);
+    } catch (const std::exception&) {
+        signedRaised = true;
+    }
+    FUZZ_CHECK(raised == signedRaised);
+    if (raised)
         return 0;
-    }
+    checkReading(reading, PackageProof::Digest);
+    checkReading(signedReading, PackageProof::Signature);
+    // A key only ever refuses a package; whatever it lets through reads the same.
+    if (signedReading.answer != reading.answer)
+        FUZZ_CHECK(reading.answer == GatewayAnswer::Package && signedReading.answer == GatewayAnswer::ServerError);
+    else
+        FUZZ_CHECK(signedReading.url == reading.url && signedReading.ver == reading.ver &&
+                   signedReading.verFromAnswer == reading.verFromAnswer && signedReading.sha256 == reading.sha256);
+
     const GatewayAnswer answer = reading.answer;
-    const std::string& url = reading.url;
-    const std::string& ver = reading.ver;
-
-    switch (answer) {
-    case GatewayAnswer::NoUpdate:
-    case GatewayAnswer::Package:
-        FUZZ_CHECK(isSafeFolderName(ver) && isVersionFolderName(ver));
-        FUZZ_CHECK(url.empty() == (answer == GatewayAnswer::NoUpdate));
-        break;
-    case GatewayAnswer::ServerError:
-    case GatewayAnswer::Refused:
-    case GatewayAnswer::UrlNotText:
-        FUZZ_CHECK(url.empty() && ver.empty());
-        break;
-    default:
-        FUZZ_CHECK(!"an answer outside the five readings");
-    }
-
     GatewayAnswer strictAnswer;
-    std::string strictUrl, strictVer;
-    if (strictReading(text, strictAnswer, strictUrl, strictVer)) {
+    std::string strictUrl, strictVer, strictSha256;
+    bool strictVerFromAnswer = false;
+    if (strictReading(text, strictAnswer, strictUrl, strictVer, strictVerFromAnswer, strictSha256)) {
         FUZZ_CHECK(answer == strictAnswer);
         if (answer != GatewayAnswer::ServerError) {
-            FUZZ_CHECK(url == strictUrl);
-            FUZZ_CHECK(ver == strictVer);
+            FUZZ_CHECK(reading.url == strictUrl);
+            FUZZ_CHECK(reading.ver == strictVer && reading.verFromAnswer == strictVerFromAnswer);
+            FUZZ_CHECK(reading.sha256 == strictSha256);
         }
     }
     return 0;

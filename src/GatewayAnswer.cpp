@@ -40,36 +40,114 @@ bool parseJson(const char* text, Json::Value& root)
     }
 }
 
+// result.sha256: null or absent is no digest (true, `digest` empty); 64 hexadecimal
+// digits are the digest, kept in lower case; anything else is refused (false).
+bool readDigest(const Json::Value& value, std::string& digest)
+{
+    if (value.isNull())
+        return true;
+    if (!value.isString())
+        return false;
+    const std::string text = value.asString();
+    if (text.size() != 64)
+        return false;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9')
+            digest += c;
+        else if (c >= 'a' && c <= 'f')
+            digest += c;
+        else if (c >= 'A' && c <= 'F')
+            digest += static_cast<char>(c - 'A' + 'a');
+        else
+            return false;
+    }
+    return true;
+}
+
+int base64Value(char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return -1;
+}
+
+// result.signature: exactly the 88 characters of standard, padded base64 that 64 bytes
+// make, and nothing that decodes to the same bytes some other way (no blanks, no
+// URL-safe alphabet, no stray bits before the padding); `raw` gets the 64 bytes.
+bool readSignature(const Json::Value& value, std::string& raw)
+{
+    constexpr size_t kEncodedSize = 88;
+    if (!value.isString())
+        return false;
+    const std::string text = value.asString();
+    if (text.size() != kEncodedSize || text[86] != '=' || text[87] != '=')
+        return false;
+    unsigned bits = 0;
+    int bitCount = 0;
+    for (size_t i = 0; i < 86; ++i) {
+        const int sextet = base64Value(text[i]);
+        if (sextet < 0)
+            return false;
+        bits = (bits << 6) | static_cast<unsigned>(sextet);
+        bitCount += 6;
+        if (bitCount >= 8) {
+            bitCount -= 8;
+            raw += static_cast<char>((bits >> bitCount) & 0xFF);
+        }
+    }
+    // 86 characters carry 516 bits: 64 bytes and four that must be zero.
+    return raw.size() == 64 && (bits & ((1u << bitCount) - 1)) == 0;
+}
+
 } // namespace
 
-GatewayReading readGatewayAnswer(const char* text, const std::string& currentVer)
+GatewayReading readGatewayAnswer(const char* text, const std::string& currentVer, PackageProof proof)
 {
     Json::Value root;
     if (!parseJson(text, root) || !root.isObject())
-        return {GatewayAnswer::ServerError, {}, {}};
+        return {};
 
     const Json::Value code = root.get("code", "");
     if (!isJsonInteger(code))
-        return {GatewayAnswer::ServerError, {}, {}};
+        return {};
     const bool success = code.type() == Json::intValue ? code.asLargestInt() == 0 : code.asLargestUInt() == 0;
     if (!success)
-        return {GatewayAnswer::Refused, {}, {}};
+        return {GatewayAnswer::Refused, {}, {}, false, {}, {}};
 
     // A null result reads like an empty one; anything else that is not an object is
     // not an answer this launcher understands.
     const Json::Value result = root.get("result", Json::Value());
     if (!result.isObject() && !result.isNull())
-        return {GatewayAnswer::ServerError, {}, {}};
+        return {};
     const Json::Value members = result.isNull() ? Json::Value(Json::objectValue) : result;
 
     const Json::Value urlValue = members.get("url", "");
     if (!urlValue.isString())
-        return {GatewayAnswer::UrlNotText, {}, {}};
+        return {GatewayAnswer::UrlNotText, {}, {}, false, {}, {}};
 
-    const std::string newVer = versionText(members.get("version", currentVer));
+    const bool verFromAnswer = members.isMember("version");
+    const std::string newVer = verFromAnswer ? versionText(members["version"]) : currentVer;
     // The version names the folder that deployment deletes and replaces.
     if (!isVersionFolderName(newVer))
-        return {GatewayAnswer::ServerError, {}, {}};
+        return {};
     const std::string url = urlValue.asString();
-    return {url.empty() ? GatewayAnswer::NoUpdate : GatewayAnswer::Package, url, newVer};
+    if (url.empty())
+        return {GatewayAnswer::NoUpdate, url, newVer, verFromAnswer, {}, {}};
+
+    // What proves the package is looked at only when there is one to install.
+    GatewayReading reading{GatewayAnswer::Package, url, newVer, verFromAnswer, {}, {}};
+    if (!readDigest(members.get("sha256", Json::Value()), reading.sha256))
+        return {};
+    if (proof == PackageProof::Signature &&
+        (reading.sha256.empty() || !readSignature(members.get("signature", Json::Value()), reading.signature)))
+        return {};
+    return reading;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <stdexcept>
 #include <string>
 
@@ -16,7 +17,7 @@ struct Read {
 // values a caller that keeps its own would still hold.
 Read read(const char* text)
 {
-    const GatewayReading reading = readGatewayAnswer(text, "70");
+    const GatewayReading reading = readGatewayAnswer(text, "70", PackageProof::Digest);
     const bool offers = reading.answer == GatewayAnswer::NoUpdate || reading.answer == GatewayAnswer::Package;
     EXPECT_TRUE(offers || (reading.url.empty() && reading.ver.empty())) << text;
     return {reading.answer, offers ? reading.url : "unset", offers ? reading.ver : "70"};
@@ -71,14 +72,14 @@ TEST(GatewayAnswer, EveryAnswerShapeMapsToItsOutcome)
 
 TEST(GatewayAnswer, VersionsThatAreNoTextRaise)
 {
-    EXPECT_THROW(readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":1.5}})", "70"), std::exception);
-    EXPECT_THROW(readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":["7"]}})", "70"), std::exception);
-    EXPECT_THROW(readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":{}}})", "70"), std::exception);
+    EXPECT_THROW(readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":1.5}})", "70", PackageProof::Digest), std::exception);
+    EXPECT_THROW(readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":["7"]}})", "70", PackageProof::Digest), std::exception);
+    EXPECT_THROW(readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":{}}})", "70", PackageProof::Digest), std::exception);
 }
 
 TEST(GatewayAnswer, BooleanVersionBecomesItsText)
 {
-    const GatewayReading reading = readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":true}})", "70");
+    const GatewayReading reading = readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":true}})", "70", PackageProof::Digest);
     EXPECT_EQ(reading.answer, GatewayAnswer::Package);
     EXPECT_EQ(reading.ver, "true");
 }
@@ -88,16 +89,107 @@ TEST(GatewayAnswer, NestingBeyondTheParsersDepthLimitIsAnUnreadableAnswer)
     // JsonCpp's reader throws at its depth limit; the answer must read as the
     // server's fault, not escape as an error of the network.
     const std::string deepArray(10000, '[');
-    EXPECT_EQ(readGatewayAnswer(deepArray.c_str(), "70").answer, GatewayAnswer::ServerError);
+    EXPECT_EQ(readGatewayAnswer(deepArray.c_str(), "70", PackageProof::Digest).answer, GatewayAnswer::ServerError);
     std::string deepObject;
     for (int i = 0; i < 2000; ++i)
         deepObject += "{\"a\":";
-    EXPECT_EQ(readGatewayAnswer(deepObject.c_str(), "70").answer, GatewayAnswer::ServerError);
+    EXPECT_EQ(readGatewayAnswer(deepObject.c_str(), "70", PackageProof::Digest).answer, GatewayAnswer::ServerError);
     const std::string deepVersion = R"({"code":0,"result":{"url":"u","version":)" + std::string(4000, '[') +
                                     std::string(4000, ']') + "}}";
-    EXPECT_EQ(readGatewayAnswer(deepVersion.c_str(), "70").answer, GatewayAnswer::ServerError);
+    EXPECT_EQ(readGatewayAnswer(deepVersion.c_str(), "70", PackageProof::Digest).answer, GatewayAnswer::ServerError);
     // Below the limit nesting is only another wrong type.
     const std::string shallow = R"({"code":0,"result":{"url":"","x":)" + std::string(900, '[') +
                                 std::string(900, ']') + "}}";
-    EXPECT_EQ(readGatewayAnswer(shallow.c_str(), "70").answer, GatewayAnswer::NoUpdate);
+    EXPECT_EQ(readGatewayAnswer(shallow.c_str(), "70", PackageProof::Digest).answer, GatewayAnswer::NoUpdate);
+}
+
+TEST(GatewayAnswer, ThePackagesDigestAndSignatureAreReadOnlyInTheirExactForms)
+{
+    const std::string hex = "90f42c65d9a383dac53634ce7792fffb739ff27af550308aae1bfedcd47e98f6";
+    std::string upper = hex;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    // 64 bytes whose standard base64 uses both "+" and "/".
+    const std::string sig = "4DRYyVk9FcKH+8E+mcfMqASPDJp52s/Yr08vTLNOemdZu7g21YEGWkyQgcqPvifMN8asp73ITiidJV6ZzYxQAw==";
+    const std::string sigBytes =
+        "\xe0\x34\x58\xc9\x59\x3d\x15\xc2\x87\xfb\xc1\x3e\x99\xc7\xcc\xa8\x04\x8f\x0c\x9a\x79\xda\xcf\xd8\xaf\x4f\x2f"
+        "\x4c\xb3\x4e\x7a\x67\x59\xbb\xb8\x36\xd5\x81\x06\x5a\x4c\x90\x81\xca\x8f\xbe\x27\xcc\x37\xc6\xac\xa7\xbd\xc8"
+        "\x4e\x28\x9d\x25\x5e\x99\xcd\x8c\x50\x03";
+    std::string urlSafe = sig;
+    for (char& c : urlSafe)
+        c = c == '+' ? '-' : c == '/' ? '_' : c;
+    // The DER form of a signature, as openssl writes it, in base64.
+    const std::string der = "MEUCIQDgNFjJWT0Vwof7wT6Zx8yoBI8Mmnnaz9ivTy9Ms056ZwIgWbu4NtWBBlpMkIHKj74nzDfGrKe9yE4onSVemc2MUAM=";
+    const auto q = [](const std::string& text) { return "\"" + text + "\""; };
+
+    const std::string D = "Digest", S = "Signature";
+    const struct {
+        std::string proof, url, sha256, signature; // raw JSON values; "-" leaves the member out
+        GatewayAnswer answer;
+        std::string keptSha256, keptSignature;
+    } cases[] = {
+        {D, q("u"), "-", "-", GatewayAnswer::Package, "", ""},
+        {D, q("u"), "null", "-", GatewayAnswer::Package, "", ""},
+        {D, q("u"), q(hex), "-", GatewayAnswer::Package, hex, ""},
+        {D, q("u"), q(upper), "-", GatewayAnswer::Package, hex, ""},
+        {D, q("u"), q(hex.substr(0, 32) + upper.substr(32)), "-", GatewayAnswer::Package, hex, ""},
+        {D, q("u"), q(""), "-", GatewayAnswer::ServerError, "", ""},
+        {D, q("u"), q(hex.substr(1)), "-", GatewayAnswer::ServerError, "", ""},
+        {D, q("u"), q(hex + "0"), "-", GatewayAnswer::ServerError, "", ""},
+        {D, q("u"), q(hex.substr(1) + "g"), "-", GatewayAnswer::ServerError, "", ""},
+        {D, q("u"), q(" " + hex.substr(1)), "-", GatewayAnswer::ServerError, "", ""},
+        {D, q("u"), q("0x" + hex.substr(2)), "-", GatewayAnswer::ServerError, "", ""},
+        {D, q("u"), q(hex.substr(0, 63) + "\\u0000"), "-", GatewayAnswer::ServerError, "", ""},
+        {D, q("u"), "0", "-", GatewayAnswer::ServerError, "", ""},
+        {D, q("u"), "1e64", "-", GatewayAnswer::ServerError, "", ""},
+        {D, q("u"), "true", "-", GatewayAnswer::ServerError, "", ""},
+        {D, q("u"), "{}", "-", GatewayAnswer::ServerError, "", ""},
+        {D, q("u"), "[" + q(hex) + "]", "-", GatewayAnswer::ServerError, "", ""},
+        // Without a key the signature is not looked at, whatever it is.
+        {D, q("u"), q(hex), "7", GatewayAnswer::Package, hex, ""},
+        {D, q("u"), q(hex), q(sig), GatewayAnswer::Package, hex, ""},
+        {S, q("u"), q(hex), q(sig), GatewayAnswer::Package, hex, sigBytes},
+        {S, q("u"), q(upper), q(sig), GatewayAnswer::Package, hex, sigBytes},
+        {S, q("u"), "-", q(sig), GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), "null", q(sig), GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), "-", GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), "null", GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), q(""), GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), q(sig.substr(0, 86)), GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), q(sig.substr(0, 87)), GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), q(sig + "="), GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), q("AAAA" + sig), GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), q(sig.substr(0, 84) + "A==="), GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), q(der), GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), q(urlSafe), GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), q(sig.substr(0, 44) + "\\n" + sig.substr(44)), GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), q(sig.substr(0, 43) + " " + sig.substr(44)), GatewayAnswer::ServerError, "", ""},
+        // The same 64 bytes with the four bits before the padding set: a second
+        // spelling of one signature is not one the release tool writes.
+        {S, q("u"), q(hex), q(sig.substr(0, 85) + "x=="), GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), "12345", GatewayAnswer::ServerError, "", ""},
+        {S, q("u"), q(hex), "[" + q(sig) + "]", GatewayAnswer::ServerError, "", ""},
+        // Nothing to install: neither member is looked at.
+        {D, q(""), q("zz"), "-", GatewayAnswer::NoUpdate, "", ""},
+        {S, q(""), "-", "-", GatewayAnswer::NoUpdate, "", ""},
+        {S, q(""), "[]", "0", GatewayAnswer::NoUpdate, "", ""},
+        {S, "-", q(hex), q("short"), GatewayAnswer::NoUpdate, "", ""},
+        {S, "7", q(hex), q(sig), GatewayAnswer::UrlNotText, "", ""},
+    };
+    for (const auto& c : cases) {
+        std::string result = "\"version\":\"71\"";
+        if (c.url != "-")
+            result += ",\"url\":" + c.url;
+        if (c.sha256 != "-")
+            result += ",\"sha256\":" + c.sha256;
+        if (c.signature != "-")
+            result += ",\"signature\":" + c.signature;
+        const std::string text = "{\"code\":0,\"result\":{" + result + "}}";
+        const PackageProof proof = c.proof == S ? PackageProof::Signature : PackageProof::Digest;
+        const GatewayReading reading = readGatewayAnswer(text.c_str(), "70", proof);
+        EXPECT_EQ(reading.answer, c.answer) << c.proof << " " << text;
+        EXPECT_EQ(reading.sha256, c.keptSha256) << c.proof << " " << text;
+        EXPECT_EQ(reading.signature, c.keptSignature) << c.proof << " " << text;
+        EXPECT_EQ(reading.url.empty(), c.answer != GatewayAnswer::Package) << c.proof << " " << text;
+    }
 }
