@@ -3,12 +3,14 @@
 #include "DebugLog.h"
 #include "GatewayClient.h"
 #include "InstallLayout.h"
+#include "PackageCheck.h"
 #include "Texts.h"
 #include "common/FileSystem.h"
 
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -29,7 +31,7 @@ bool removeLeftover(const std::string& path)
 
 } // namespace
 
-void UpdateTool::fetchPackage(const std::string& url)
+std::string UpdateTool::fetchPackage(const std::string& url, bool withDigest)
 {
     HttpClient client;
     const std::unique_ptr<HttpResponse> response = client.SendGet(url.c_str(), kLauncherRequestFlags);
@@ -38,24 +40,37 @@ void UpdateTool::fetchPackage(const std::string& url)
 
     makeFolders(downloadDir);
     std::ofstream file(downloadFile, std::ios::binary | std::ios::trunc);
+    std::optional<PackageDigest> digest;
+    if (withDigest)
+        digest.emplace();
     std::uint64_t received = 0;
     readResponseBody(*response, kWholeBody, [&](const char* data, DWORD size) {
         file.write(data, size);
+        if (digest)
+            digest->add(data, size);
         received += size;
         if (contentLength != 0)
             reportProgress(ProgressPhase::Download, downloadPercent(received, contentLength));
     });
+    return digest ? digest->finishHex() : std::string();
 }
 
-WorkerOutcome UpdateTool::downloadPackage(const std::string& url)
+WorkerOutcome UpdateTool::downloadPackage(const VersionOffer& offer)
 {
     try {
         // The archive and package.nw of an earlier install stay in the download
         // folder. One that cannot be replaced (read-only, held open) would be unpacked
         // and installed as this version while this download's bytes went nowhere.
         const bool archiveReplaceable = removeLeftover(downloadFile);
-        fetchPackage(url);
+        const std::string digest = fetchPackage(offer.packageUrl, !offer.packageSha256.empty());
         DebugLog& log = DebugLog::instance();
+        // Before anything is unpacked: bytes other than the release's are never
+        // installed, and never left where the next pass could take them for its own.
+        if (digest != offer.packageSha256) {
+            log.write(Texts::kLogDigestMismatch, offer.packageSha256.c_str(), digest.c_str());
+            DeleteFileA(downloadFile.c_str());
+            return WorkerOutcome::DownloadFailed;
+        }
         log.write("%s\n", downloadFile.c_str());
         log.write("%s\n", downloadDir.c_str());
         log.write(Texts::kLogUnpackStart);
@@ -76,6 +91,6 @@ DWORD WINAPI updateWorker(LPVOID parameter)
 {
     auto* tool = static_cast<UpdateTool*>(parameter);
     const VersionOffer offer = tool->queryVersion();
-    tool->finishPass(offer.ending ? *offer.ending : tool->downloadPackage(offer.packageUrl));
+    tool->finishPass(offer.ending ? *offer.ending : tool->downloadPackage(offer));
     return 0;
 }

@@ -17,6 +17,9 @@ inline constexpr const char* kLogClientStarted = "\xD6\xF7\xB3\xCC\xD0\xF2\xD2\x
 inline constexpr const char* kLogUnpackStart = "\xBF\xAA\xCA\xBC\xBD\xE2\xD1\xB9\xB0\xFC\xA3\xA1\n";
 // "解压包失败！"
 inline constexpr const char* kLogUnpackFailed = "\xBD\xE2\xD1\xB9\xB0\xFC\xCA\xA7\xB0\xDC\xA3\xA1";
+// "校验包失败！应为%s，实为%s\n": the digest the answer gave, then the download's
+inline constexpr const char* kLogDigestMismatch =
+    "\xD0\xA3\xD1\xE9\xB0\xFC\xCA\xA7\xB0\xDC\xA3\xA1\xD3\xA6\xCE\xAA%s\xA3\xAC\xCA\xB5\xCE\xAA%s\n";
 // "新建文件夹%s\n"
 inline constexpr const char* kLogNewFolder = "\xD0\xC2\xBD\xA8\xCE\xC4\xBC\xFE\xBC\xD0%s\n";
 // "开始解压文件！%s\n"

@@ -17,11 +17,13 @@ typedef void* unzFile;
 enum class ProgressPhase : std::int32_t { Download = 0, Extract = 1, Delete = 2 };
 
 // What a version query leaves for the rest of its pass: the outcome that ends the pass
-// now, or the package to install. It lives on the worker's own stack, so a retry
-// started once the pass has ended cannot change what this pass downloads.
+// now, or the package to install and its SHA-256 (lower-case hex; empty when the
+// answer gave none). It lives on the worker's own stack, so a retry started once the
+// pass has ended cannot change what this pass downloads.
 struct VersionOffer {
     std::optional<WorkerOutcome> ending;
     std::string packageUrl;
+    std::string packageSha256;
 };
 
 // The launcher's one main object: created once at start, never destroyed. The
@@ -58,15 +60,20 @@ public:
     // finishPass shows that and ends the pass.
     VersionOffer queryVersion();
     // The query's last piece: records the answer's version and the folders it names,
-    // and says how the pass goes on.
+    // and says how the pass goes on. In a build with a package key, a package whose
+    // signature does not verify is a ServerError, and nothing of its answer is kept.
     VersionOffer applyReading(const GatewayReading& reading);
-    WorkerOutcome downloadPackage(const std::string& url);
+    // Downloads, checks and installs the offered package. A download whose digest is
+    // not the offer's is deleted, and nothing is unpacked: DownloadFailed.
+    WorkerOutcome downloadPackage(const VersionOffer& offer);
     // Shows the outcome's texts, sets its flags and clears busy, in that order.
     void finishPass(WorkerOutcome outcome);
     // Downloads `url` into downloadFile with progress; the request and its handles
-    // are gone when it returns. Throws std::exception on any failure, including a
-    // body shorter than its Content-Length.
-    void fetchPackage(const std::string& url);
+    // are gone when it returns. With `withDigest`, returns the SHA-256 of the bytes
+    // written (lower-case hex), computed as they are written; otherwise the empty
+    // text. Throws std::exception on any failure, including a body shorter than its
+    // Content-Length.
+    std::string fetchPackage(const std::string& url, bool withDigest);
     // Unpacks `archivePath` into `destinationFolder`; 0 when every entry was written
     // whole, -1 when the archive could not be opened, the folder entered, or an entry
     // stopped the walk: its name refused, its file or folder not created or written,

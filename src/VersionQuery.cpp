@@ -3,6 +3,7 @@
 #include "GatewayAnswer.h"
 #include "GatewayClient.h"
 #include "InstallLayout.h"
+#include "PackageCheck.h"
 
 #include <memory>
 #include <string>
@@ -47,28 +48,43 @@ std::string readAnswer(HttpResponse& response)
     return answer;
 }
 
+// Platform and type as the query sent them; the version the answer gave as the JSON
+// text carried it, or, when it gave none, the one the query sent.
+bool signedForThisQuery(const PackageKey& key, const GatewayReading& reading, const VersionRecord& sent)
+{
+    const std::string ver = reading.verFromAnswer ? reading.ver : sentUtf8(reading.ver);
+    const std::string text =
+        releaseSignedText(sentUtf8(sent.getPlatform()), sentUtf8(sent.getType()), ver, reading.sha256);
+    return signatureVerifies(key, text, reading.signature);
+}
+
 } // namespace
 
 VersionOffer UpdateTool::applyReading(const GatewayReading& reading)
 {
     switch (reading.answer) {
     case GatewayAnswer::ServerError:
-        return {WorkerOutcome::ServerError, {}};
+        return {WorkerOutcome::ServerError, {}, {}};
     case GatewayAnswer::Refused:
-        return {WorkerOutcome::Refused, {}};
+        return {WorkerOutcome::Refused, {}, {}};
     case GatewayAnswer::UrlNotText:
-        return {WorkerOutcome::UrlNotText, {}};
+        return {WorkerOutcome::UrlNotText, {}, {}};
     case GatewayAnswer::NoUpdate:
     case GatewayAnswer::Package:
         break;
     }
+    // Checked before anything of the answer is kept: a package this launcher's key has
+    // not signed, for this platform, type and version, is no answer to its query.
+    const PackageKey* key = builtInPackageKey();
+    if (key && reading.answer == GatewayAnswer::Package && !signedForThisQuery(*key, reading, versionRecord))
+        return {WorkerOutcome::ServerError, {}, {}};
     versionRecord.setVer(reading.ver);
     stagingDir = InstallLayout::stagingFolder(installRoot, reading.ver);
     targetDir = InstallLayout::versionFolder(installRoot, reading.ver);
     packageUrl = reading.url;
     if (reading.url.empty())
-        return {WorkerOutcome::NoUpdate, {}};
-    return {std::nullopt, reading.url};
+        return {WorkerOutcome::NoUpdate, {}, {}};
+    return {std::nullopt, reading.url, reading.sha256};
 }
 
 VersionOffer UpdateTool::queryVersion()
@@ -78,8 +94,9 @@ VersionOffer UpdateTool::queryVersion()
         HttpClient client;
         const std::unique_ptr<HttpResponse> response = requestVersion(client, versionRecord);
         const std::string answer = readAnswer(*response);
-        return applyReading(readGatewayAnswer(answer.c_str(), versionRecord.getVer()));
+        const PackageProof proof = builtInPackageKey() ? PackageProof::Signature : PackageProof::Digest;
+        return applyReading(readGatewayAnswer(answer.c_str(), versionRecord.getVer(), proof));
     } catch (const std::exception&) {
-        return {WorkerOutcome::NetworkError, {}};
+        return {WorkerOutcome::NetworkError, {}, {}};
     }
 }

@@ -30,9 +30,17 @@ GATEWAY_PORT = _gateway_port()
 
 def package_private_key():
     """The private half of the package key the build's launcher checks signatures
-    with, or None for a build without one."""
+    with, or None for a build without one. Only the pair the build made for itself
+    counts, and only while the build uses it: a folder left from an earlier
+    configure must not make the tests sign for a launcher that checks nothing."""
     key = BUILD / "package-key" / "private.pem"
-    return key if key.is_file() else None
+    try:
+        cache = (BUILD / "CMakeCache.txt").read_text(errors="replace")
+    except OSError:
+        return None
+    used = re.search(r"^ZORVIK_PACKAGE_KEY:\w+=(.*)$", cache, re.M)
+    own = used is not None and used.group(1).strip() == str(BUILD / "package-key" / "public.pem")
+    return key if own and key.is_file() else None
 
 
 def winpath(path):

@@ -140,7 +140,7 @@ int runAnswers(std::FILE* out, const std::string& base, const std::string& launc
                            hex(offer.packageUrl) + "," + pathsOf(*tool) + "}";
         const size_t shownBefore = dialog.status.texts.size();
         if (!offer.ending)
-            tool->finishPass(tool->downloadPackage(offer.packageUrl));
+            tool->finishPass(tool->downloadPackage(offer));
         // Texts of the download step alone, the percentages left out.
         std::vector<std::wstring> later(dialog.status.texts.begin() + static_cast<std::ptrdiff_t>(shownBefore),
                                         dialog.status.texts.end());

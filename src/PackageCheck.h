@@ -1,0 +1,51 @@
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <memory>
+#include <string>
+
+// SHA-256 of a byte stream fed as it arrives, by the platform's CNG: the package is
+// hashed while it is written, never read back.
+class PackageDigest {
+public:
+    // Throws std::runtime_error when CNG has no SHA-256 to offer.
+    PackageDigest();
+    ~PackageDigest();
+    PackageDigest(const PackageDigest&) = delete;
+    PackageDigest& operator=(const PackageDigest&) = delete;
+
+    // Throws std::runtime_error when CNG refuses the bytes.
+    void add(const void* data, DWORD size);
+    // The digest of every byte added; the object takes nothing more after it.
+    std::array<unsigned char, 32> finish();
+    // The same as 64 lower-case hexadecimal digits, the form of result.sha256.
+    std::string finishHex();
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// A public key for package signatures: the P-256 point, X then Y, each 32 bytes
+// big-endian.
+using PackageKey = std::array<unsigned char, 64>;
+
+// The key compiled in from ZORVIK_PACKAGE_KEY, or nullptr for a build without one.
+const PackageKey* builtInPackageKey();
+
+// One of the launcher's own texts (ANSI code page) in UTF-8, converted as the
+// version query's form converts it: the bytes the gateway received. Throws
+// std::exception when the text cannot be converted.
+std::string sentUtf8(const std::string& text);
+
+// The bytes a release's signature covers: platform "\n" type "\n" version "\n"
+// sha256, each given in UTF-8, with no line end after the digest.
+std::string releaseSignedText(const std::string& platform, const std::string& type, const std::string& ver,
+                              const std::string& sha256);
+
+// True only when `signature` (64 bytes, r then s) is `key`'s ECDSA P-256 signature
+// over the SHA-256 of `text`. Everything else is false, a failure of CNG included: a
+// signature that cannot be checked is no proof.
+bool signatureVerifies(const PackageKey& key, const std::string& text, const std::string& signature);
