@@ -24,6 +24,7 @@ from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from hostile_rig import DEFAULT_QUERY
 
 SEED = 20261207
+KEYED = winerig.package_private_key() is not None
 STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
 STATUS_NO_UPDATE = "不需要更新，点击确定启动应用程序！"
 STATUS_SERVER_ERROR = "检查更新失败！请检查服务器！"
@@ -47,6 +48,14 @@ def _slug(name):
     return re.sub(r"[^A-Za-z0-9-]", "_", name)
 
 
+def _same_size_other(genuine):
+    """A sound package with other files, exactly as long as `genuine`."""
+    files = dict(packages.SAMPLE_APP, **{"index.html": packages.SAMPLE_APP["index.html"].replace(b"sample", b"simple")})
+    other = packages.package(files)
+    assert len(other) == len(genuine) and other != genuine
+    return other
+
+
 class Servers:
     """The package server (real packages, a 404 and a body that is no zip) and a port
     that refuses connections, for the module's whole run."""
@@ -60,9 +69,15 @@ class Servers:
         path = f"/pkg/{_slug(name)}.zip"
         if path not in self.paths:
             self.paths.add(path)
-            reply = (gateway.Reply(b"no such package\n", status=404) if name == "missing-404" else
-                     gateway.Reply(b"this is no zip archive\n" * 50) if name == "not-a-zip" else
-                     gateway.Reply(packages.package()))
+            genuine = packages.package()
+            replies = {
+                "missing-404": lambda: gateway.Reply(b"no such package\n", status=404),
+                "not-a-zip": lambda: gateway.Reply(b"this is no zip archive\n" * 50),
+                "proof-other-same-size": lambda: gateway.Reply(_same_size_other(genuine)),
+                "proof-wrong-package": lambda: gateway.Reply(packages.large_package(2000)),
+                "proof-truncated": lambda: gateway.Reply(genuine[:len(genuine) // 2]),
+            }
+            reply = replies.get(name, lambda: gateway.Reply(genuine))()
             self.packages.expect("GET", path, reply=reply, times=1000)
         return self.packages.url(path)
 
@@ -265,15 +280,48 @@ def test_documented_answers_end_as_documented(campaign, answers):
         "version/package/len-255": "解压文件失败",
         "version/package/chinese": STATUS_INSTALLED,
         "version/package/format-sn": STATUS_INSTALLED,
-        "bytes/version/gbk": STATUS_INSTALLED,
         # The package server's status is not looked at: a 404 page is no archive.
         "url/not-found": "解压文件失败",
         "url/huge-host": "更新失败！",
         "url/port-65536": "更新失败！",
         "url/gateway-not-a-zip": "解压文件失败",
+        # No release can sign a version that is not UTF-8: a build with a key refuses it.
+        "bytes/version/gbk": STATUS_SERVER_ERROR if KEYED else STATUS_INSTALLED,
     }
     got = {name: _final_status(by_name[name]) for name in expected}
     assert got == expected
+
+
+def _proof_expected(name):
+    """The status a proof answer ends in: refused by the reading (a malformed digest;
+    under a key, a missing or malformed signature or one over other fields), a failed
+    download (bytes other than the digest's), or installed."""
+    family, _, label = name[len("proof/"):].partition("/")
+    if family == "package" or label == "other-digest-given":
+        return STATUS_INSTALLED if label == "genuine" else "更新失败！"
+    if family == "sha256":
+        return STATUS_INSTALLED if label == "upper" or (label == "null" and not KEYED) else STATUS_SERVER_ERROR
+    return STATUS_SERVER_ERROR if KEYED else STATUS_INSTALLED
+
+
+def test_package_proofs_end_as_documented_with_nothing_unpacked_or_recorded(campaign, answers):
+    """A package is installed only when its bytes are the digest's and, in a build with
+    a key, the signature is the release's for this query; otherwise the pass ends at
+    once, the download is gone and nothing was unpacked or recorded."""
+    proofs = [(a, r) for a, r in zip(answers, campaign["records"]) if a.name.startswith("proof/")]
+    assert len(proofs) >= 40
+    got, expected, leftovers = {}, {}, {}
+    for answer, record in proofs:
+        got[answer.name] = (_final_status(record), record["download"]["failed"])
+        status = _proof_expected(answer.name)
+        expected[answer.name] = (status, int(status != STATUS_INSTALLED))
+        root = campaign["roots"] / f"a{record['case']}"
+        if status != STATUS_INSTALLED:
+            left = sorted(str(p.relative_to(root)) for p in root.rglob("*")) if root.exists() else []
+            if left not in ([], ["download"]) or record["saved"]["loads"]:
+                leftovers[answer.name] = left
+    assert got == expected
+    assert not leftovers
 
 
 # Through the real launcher and its dialog: one of each family and every outcome.
@@ -285,7 +333,7 @@ LAUNCHER_SUBSET = [
     "truncated/open-string", "version/package/dotdot-back", "version/package/z-tmp",
     "version/package/unc", "version/package/con", "version/package/chinese",
     "version/package/format-sn", "version/none/trailing-dot", "url/file", "url/port-65536",
-    "url/crlf", "mutant/3",
+    "url/crlf", "mutant/3", "proof/sha256/short", "proof/signed/other-version", "proof/package/truncated",
 ]
 
 
@@ -319,3 +367,4 @@ def test_the_launcher_shows_what_the_driver_found(name, tmp_path, campaign, answ
         ver = record["query"]["verName"]
         app = install_root / "app"
         assert {p.name for p in app.iterdir()} <= {ver, f"temp{ver}"} if app.exists() else True
+

@@ -54,6 +54,8 @@ Replies, and misbehaving on demand:
   made by the release tool's own code. A member the answer holds itself stays as it
   is, so a test can give a wrong digest and still get a valid signature over it;
   sign=False sends the answer exactly as given.
+- served_sha256(url), release_signature(platform, type_, version, digest): the same
+  digest and signature, for tests that write an answer's bytes themselves.
 - closed_port(): a loopback port with nothing listening (connections are refused).
 """
 import dataclasses
@@ -175,6 +177,25 @@ def _package_bytes(url):
     return None
 
 
+def served_sha256(url):
+    """The SHA-256 (lower-case hex) of what a running Gateway serves at `url`, of the
+    empty body when none serves it: the digest a release's answer gives."""
+    return zorvik_release.sha256_of(_package_bytes(url) or b"")
+
+
+def release_signature(platform, type_, version, digest):
+    """The release tool's signature over these fields with the build's package key
+    (the same text for the same fields in one run), or None for a build without one."""
+    import winerig  # the build's key; imported here so the server itself needs no build
+    key = winerig.package_private_key()
+    if key is None:
+        return None
+    fields = (platform, type_, version, digest)
+    if fields not in _signatures:
+        _signatures[fields] = zorvik_release.sign(key, *fields)
+    return _signatures[fields]
+
+
 def _version_text(value):
     """The version as the launcher records it, or None where it records none."""
     if isinstance(value, bool):
@@ -201,17 +222,14 @@ def _complete_answer(reply, request):
         return reply
     result = dict(result)
     if "sha256" not in result:
-        result["sha256"] = zorvik_release.sha256_of(_package_bytes(result["url"]) or b"")
+        result["sha256"] = served_sha256(result["url"])
     form = {name: values[0] for name, values in urllib.parse.parse_qs(
         request.body.decode("utf-8", errors="replace"), keep_blank_values=True).items()}
     version = _version_text(result["version"]) if "version" in result else form.get("version", "")
     digest = result["sha256"]
     if key is not None and "signature" not in result and version is not None and \
             isinstance(digest, str) and len(digest) == 64:
-        fields = (form.get("platform", ""), form.get("type", ""), version, digest)
-        if fields not in _signatures:
-            _signatures[fields] = zorvik_release.sign(key, *fields)
-        result["signature"] = _signatures[fields]
+        result["signature"] = release_signature(form.get("platform", ""), form.get("type", ""), version, digest)
     completed = dict(answer, result=result)
     return dataclasses.replace(reply, body=Reply._text(completed, reply.size), answer=completed)
 

@@ -14,13 +14,32 @@ result.url, result.version) and absent members; deep nesting around JsonCpp's de
 limit; numbers out of every range; invalid UTF-8 and escapes; NUL bytes; bodies
 around the 10240-byte answer buffer; truncated JSON; hostile version texts (paths,
 drives, devices, long, Chinese, trailing dots and blanks, printf formats); hostile
-package URLs; and seeded byte mutations of a well-formed answer.
+package URLs; seeded byte mutations of a well-formed answer; and the proofs of a
+package: result.sha256 and result.signature in every wrong form, signatures over other
+fields, and package servers whose bytes are not the signed release's.
+
+In a build with a package key every answer that names a package carries what a
+release carries (its package's sha256 and the signature over it, inserted after the
+url), so the other families reach the download as they do without a key; an answer
+whose version no release could sign (bytes that are not UTF-8, a fraction) stays
+unsigned. The proof family carries its members in every build.
+
+`package_url` serves the genuine package (packages.package()) except for the names
+"missing-404", "not-a-zip", "proof-other-same-size" (another package of exactly its
+size), "proof-wrong-package" (another package) and "proof-truncated" (its first half,
+with that half's Content-Length).
 """
+import base64
 import dataclasses
 import json
 import random
 
 import gateway
+import winerig
+import zorvik_release
+
+# What the launcher sends with no version record, and so what a release signs for it.
+QUERY_PLATFORM, QUERY_TYPE, QUERY_VERSION = "2", "1", "70"
 
 # The launcher reads the answer into 10240 bytes and fails once 10239 arrive.
 ANSWER_BUFFER = 10240
@@ -113,9 +132,40 @@ def mutate_once(data, rng, alphabet):
         data.insert(at, alphabet[rng.randrange(len(alphabet))])
 
 
-def _answer(url, version=None, code=b"0"):
-    """A well-formed answer with raw JSON pieces: url and version as values (bytes)."""
-    result = b'"url":' + url
+def _recorded_version(version):
+    """The version text the launcher records for the raw JSON `version` (None: no
+    member), or None when no release could sign it."""
+    if version is None:
+        return QUERY_VERSION
+    try:
+        text = gateway._version_text(json.loads(version.decode("utf-8")))
+        # A lone surrogate escape has no UTF-8 form to sign.
+        return None if text is None else text.encode("utf-8") and text
+    except (ValueError, RecursionError):
+        return None
+
+
+def _release_members(url, version):
+    """What a release's answer carries after its url, as raw JSON, in a build with a
+    package key; nothing without one, or when the answer names no package."""
+    if winerig.package_private_key() is None:
+        return b""
+    try:
+        text = json.loads(url.decode("utf-8"))
+    except (ValueError, RecursionError):
+        return b""
+    recorded = _recorded_version(version)
+    if not isinstance(text, str) or not text or recorded is None:
+        return b""
+    digest = gateway.served_sha256(text)
+    signature = gateway.release_signature(QUERY_PLATFORM, QUERY_TYPE, recorded, digest)
+    return b',"sha256":' + _dump(digest) + b',"signature":' + _dump(signature)
+
+
+def _answer(url, version=None, code=b"0", proof=None):
+    """A well-formed answer with raw JSON pieces: url and version as values (bytes).
+    `proof` (raw JSON members after the url) replaces what a release carries."""
+    result = b'"url":' + url + (_release_members(url, version) if proof is None else proof)
     if version is not None:
         result += b',"version":' + version
     return b'{"code":' + code + b',"result":{' + result + b"}}"
@@ -144,7 +194,7 @@ def generate(seed, package_url, closed_url):
     add("absent/code", b'{"result":{"url":"","version":"71"}}')
     add("absent/result", b'{"code":0}')
     add("absent/url", b'{"code":0,"result":{"version":"71"}}')
-    add("absent/version", b'{"code":0,"result":{"url":' + pkg("absent-version") + b"}}")
+    add("absent/version", _answer(pkg("absent-version")))
     add("absent/all", b"{}")
     add("duplicate/code", b'{"code":1,"code":0,"result":{"url":""}}')
     add("duplicate/version", _answer(b'""', b'"..","version":"72"'))
@@ -262,9 +312,81 @@ def generate(seed, package_url, closed_url):
         data = bytes(parts[0]) + url + bytes(parts[1])
         add(f"mutant/{n}", bytes(data))
 
+    _proof_answers(add, package_url)
+
     names = [a.name for a in out]
     assert len(names) == len(set(names)), "answer names repeat"
     return out
+
+
+_url_safe_signatures = {}
+
+
+def _url_safe_signature(digest):
+    """A valid signature for the version-71 release with `digest` whose standard
+    base64 holds "+" or "/", in the URL-safe alphabet (None without a key)."""
+    key = winerig.package_private_key()
+    if key is None:
+        return None
+    if digest not in _url_safe_signatures:
+        signature = ""
+        while "+" not in signature and "/" not in signature:
+            signature = zorvik_release.sign(key, QUERY_PLATFORM, QUERY_TYPE, "71", digest)
+        _url_safe_signatures[digest] = signature.replace("+", "-").replace("/", "_")
+    return _url_safe_signatures[digest]
+
+
+def _proof_answers(add, package_url):
+    """Release answers (version 71) whose sha256 or signature is wrong in one way."""
+    def release(name, sha256=None, signature=None):
+        url = _dump(package_url(name))
+        members = b""
+        if sha256 is not None:
+            members += b',"sha256":' + sha256
+        if signature is not None:
+            members += b',"signature":' + signature
+        return _answer(url, b'"71"', proof=members)
+
+    genuine = gateway.served_sha256(package_url("proof-genuine"))
+    sign = lambda version="71", digest=genuine, platform=QUERY_PLATFORM, type_=QUERY_TYPE: (  # noqa: E731
+        gateway.release_signature(platform, type_, version, digest))
+    # Without a key the signature is never looked at; any 88 characters stand in.
+    valid = sign("71") or base64.b64encode(bytes(range(0xC0, 0x100))).decode()
+    raw = base64.b64decode(valid)
+    q = _dump
+
+    for label, value in (("number", b"0"), ("huge-number", b"1e64"), ("object", b"{}"),
+                         ("array", b"[" + q(genuine) + b"]"), ("true", b"true"), ("empty", q("")),
+                         ("short", q(genuine[:63])), ("long", q(genuine + "0")), ("non-hex", q(genuine[:63] + "g")),
+                         ("blank", q(" " + genuine[:63])), ("null", b"null"), ("upper", q(genuine.upper()))):
+        add(f"proof/sha256/{label}", release(f"proof-sha256-{label}", value, q(valid)))
+
+    wrong_forms = [(f"length-{n}", q((valid * 2)[:n])) for n in (0, 1, 4, 84, 86, 87, 89, 92, 120)]
+    wrong_forms += [
+        ("bytes-63", q(base64.b64encode(raw[:63]).decode())),
+        ("bytes-65", q(base64.b64encode(raw + b"\0").decode())),   # 88 characters, one "="
+        ("bytes-66", q(base64.b64encode(raw + b"\0\0").decode())),  # 88 characters, no "="
+        ("der", q(base64.b64encode(zorvik_release.raw_to_der(raw)).decode())),
+        ("url-safe", q(_url_safe_signature(genuine) or valid.replace("+", "-").replace("/", "_"))),
+        ("line-break", q(valid[:76] + "\r\n" + valid[76:])), ("blank", q(" " + valid)),
+        ("number", b"12345"), ("array", b"[" + q(valid) + b"]"), ("null", b"null"),
+    ]
+    for label, value in wrong_forms:
+        add(f"proof/signature/{label}", release(f"proof-signature-{label}", q(genuine), value))
+    add("proof/signature/absent", release("proof-signature-absent", q(genuine)))
+
+    # Valid signatures, over something other than this release of this query.
+    other = zorvik_release.sha256_of(b"another package")
+    for label, signature in (("other-version", sign("72")), ("other-platform", sign(platform="3")),
+                             ("other-type", sign(type_="2")), ("other-digest", sign(digest=other))):
+        add(f"proof/signed/{label}", release(f"proof-{label}", q(genuine), q(signature or valid)))
+    add("proof/signed/other-digest-given", release("proof-other-digest-given", q(other), q(sign(digest=other)
+                                                                                           or valid)))
+
+    # The release's own sha256 and signature, and a package server with other bytes.
+    for label in ("wrong-package", "other-same-size", "truncated"):
+        add(f"proof/package/{label}", release(f"proof-{label}", q(genuine), q(valid)))
+    add("proof/package/genuine", release("proof-genuine", q(genuine), q(valid)))
 
 
 # The launcher's list of what its status line may say after a network pass, and the
