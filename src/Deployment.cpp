@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <vector>
 
 namespace {
@@ -114,11 +115,22 @@ int UpdateTool::deleteFolder(std::string path)
 DWORD WINAPI installLocalPackage(LPVOID parameter)
 {
     auto* tool = static_cast<UpdateTool*>(parameter);
-    const WorkerOutcome outcome = tool->deployPackage();
-    tool->finishPass(outcome);
-    if (outcome == WorkerOutcome::Installed)
-        tool->launchClient();
-    else
+    WorkerOutcome outcome = WorkerOutcome::UnpackFailed;
+    try {
+        outcome = tool->deployPackage();
+    } catch (const std::exception&) {
+        // Out of memory mid-deployment: nothing escapes the thread, and nothing was
+        // recorded, so the install counts as failed.
+    }
+    if (outcome != WorkerOutcome::Installed) {
+        tool->finishPass(outcome);
         MessageBoxW(nullptr, Texts::kMessageUnpackFailed, Texts::kMessageUnpackFailed, MB_OK);
+        return 0;
+    }
+    // The pass stays busy while the worker starts the client itself: ended first, it
+    // would let a press of the button start a second client in the meantime.
+    tool->showOutcome(WorkerOutcome::Installed);
+    tool->launchClient();
+    tool->finishPass(WorkerOutcome::NotStarted);
     return 0;
 }

@@ -68,6 +68,8 @@ public:
     WorkerOutcome downloadPackage(const VersionOffer& offer);
     // Shows the outcome's texts, sets its flags and clears busy, in that order.
     void finishPass(WorkerOutcome outcome);
+    // The outcome's texts alone: the pass goes on.
+    void showOutcome(WorkerOutcome outcome) const;
     // Downloads `url` into downloadFile with progress; the request and its handles
     // are gone when it returns. With `withDigest`, returns the SHA-256 of the bytes
     // written (lower-case hex), computed as they are written; otherwise the empty

@@ -26,6 +26,8 @@ constexpr OutcomeRow kOutcomeRows[] = {
     {WorkerOutcome::UnpackFailed, Texts::kStatusUnpackFailed, nullptr, false, false},
     {WorkerOutcome::ApplyFailed, Texts::kStatusApplyFailed, nullptr, false, false},
     {WorkerOutcome::Installed, Texts::kStatusInstalled, nullptr, false, true},
+    // The start's failure is on the status line already; the button tries again.
+    {WorkerOutcome::NotStarted, nullptr, nullptr, false, true},
 };
 
 // The table is indexed by the outcome: a row out of place would show another
@@ -37,18 +39,24 @@ constexpr bool rowsInOrder()
             return false;
     return true;
 }
-static_assert(rowsInOrder() && std::size(kOutcomeRows) == static_cast<size_t>(WorkerOutcome::Installed) + 1,
+static_assert(rowsInOrder() && std::size(kOutcomeRows) == static_cast<size_t>(WorkerOutcome::NotStarted) + 1,
               "one row per outcome, in the enum's order");
 
 } // namespace
 
-void UpdateTool::finishPass(WorkerOutcome outcome)
+void UpdateTool::showOutcome(WorkerOutcome outcome) const
 {
     const OutcomeRow& row = kOutcomeRows[static_cast<size_t>(outcome)];
     if (row.status)
         setStatus(row.status);
     if (row.caption)
         setButtonCaption(row.caption);
+}
+
+void UpdateTool::finishPass(WorkerOutcome outcome)
+{
+    showOutcome(outcome);
+    const OutcomeRow& row = kOutcomeRows[static_cast<size_t>(outcome)];
     // The flags only ever go up here: startWorker cleared failed when the pass began,
     // and launchOnConfirm is never cleared once an install is known to be usable.
     if (row.failed)

@@ -13,4 +13,5 @@ enum class WorkerOutcome {
     UnpackFailed,   // the package could not be unpacked whole
     ApplyFailed,    // the unpacked folder could not take the installed one's place
     Installed,      // the package is in place and recorded
+    NotStarted,     // installed from res.dat, but the client could not be started
 };

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ public:
 
     std::vector<int> positions;
     std::vector<std::wstring> texts;
+    // Runs after each text arrives, while the sender waits: the moment a press of the
+    // button would see.
+    std::function<void()> onText;
 
 private:
     static ATOM registerClass()
@@ -49,6 +53,8 @@ private:
         }
         if (self && message == WM_SETTEXT) {
             self->texts.emplace_back(reinterpret_cast<const wchar_t*>(lParam));
+            if (self->onText)
+                self->onText();
             return TRUE;
         }
         return DefWindowProcW(window, message, wParam, lParam);

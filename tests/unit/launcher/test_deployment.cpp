@@ -370,3 +370,27 @@ TEST(UnzipFiles, EmptyArchiveShowsNothingAndMissingPiecesFail)
     EXPECT_EQ(rig.tool.unzipFiles(rig.root / "absent.zip", rig.root / "out"), -1);
     EXPECT_EQ(rig.tool.unzipFiles(rig.root / "empty.zip", rig.root / "no such folder"), -1);
 }
+
+// The archive road starts the client itself. While it does, the button must not be able
+// to start a second one; when the start fails, the button offers it again.
+TEST(InstallLocalPackage, NoPressCanStartASecondClientWhileTheWorkerStartsIt)
+{
+    Rig rig; // no erp.exe beside the launcher: the start fails and returns
+    ZipWriter zip;
+    zip.add("index.html", "new");
+    zip.save(rig.tool.packageFile);
+    bool startOffered = true;
+    rig.status.onText = [&] {
+        if (rig.status.texts.back() == Texts::kStatusStartFailed)
+            startOffered = rig.tool.launchOnConfirm != 0 || rig.tool.busy == 0;
+    };
+
+    EXPECT_EQ(installLocalPackage(&rig.tool), 0u);
+
+    EXPECT_FALSE(startOffered);
+    ASSERT_GE(rig.status.texts.size(), 2u);
+    EXPECT_EQ(rig.status.texts[rig.status.texts.size() - 2], Texts::kStatusInstalled);
+    EXPECT_EQ(rig.status.texts.back(), Texts::kStatusStartFailed);
+    EXPECT_EQ(rig.tool.launchOnConfirm, 1);
+    EXPECT_EQ(rig.tool.busy, 0);
+}
