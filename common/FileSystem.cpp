@@ -168,10 +168,8 @@ int makeDirectory(const std::wstring& path, std::size_t rootLength)
     return 1;
 }
 
-std::wstring longPathForm(const std::wstring& path)
+std::wstring fullPath(const std::wstring& path)
 {
-    if (path.empty())
-        return {};
     const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (size == 0)
         return {};
@@ -180,6 +178,16 @@ std::wstring longPathForm(const std::wstring& path)
     if (length == 0 || length >= size)
         return {};
     full.resize(length);
+    return full;
+}
+
+std::wstring longPathForm(const std::wstring& path)
+{
+    if (path.empty())
+        return {};
+    const std::wstring full = fullPath(path);
+    if (full.empty())
+        return {};
     if (full.rfind(L"\\\\?\\", 0) == 0 || full.rfind(L"\\\\.\\", 0) == 0)
         return full;
     if (full.rfind(L"\\\\", 0) == 0)

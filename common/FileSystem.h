@@ -35,6 +35,10 @@ int makeDirectory(const char* path);
 // any failure but an existing folder ends it with the message and 0.
 int makeDirectory(const std::wstring& path, std::size_t rootLength);
 
+// `path` made absolute by the platform (GetFullPathNameW, which also drops "." and
+// resolves ".." components); "" when it cannot be.
+std::wstring fullPath(const std::wstring& path);
+
 // The absolute `\\?\` form of `path` (relative to the current directory or absolute,
 // either separator, a UNC share too): every call made with it takes paths past
 // MAX_PATH, up to 32767 characters. Like the platform, it drops "." and resolves ".."

@@ -1,5 +1,7 @@
 #include "update_tool/VolumeRoot.h"
 
+#include "common/FileSystem.h"
+
 #include <windows.h>
 
 #include <cwctype>
@@ -75,19 +77,6 @@ bool isVolumeRoot(const std::wstring& path)
     return false;
 }
 
-std::wstring fullPathOf(const std::wstring& path)
-{
-    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0)
-        return {};
-    std::wstring full(size, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-    if (length == 0 || length >= size)
-        return {};
-    full.resize(length);
-    return full;
-}
-
 } // namespace
 
 bool namesVolumeRoot(const std::wstring& path)
@@ -99,7 +88,7 @@ bool namesVolumeRoot(const std::wstring& path)
         listed += L'\\';
     if (hasDevicePrefix(listed))
         return isVolumeRoot(listed);
-    const std::wstring full = fullPathOf(listed);
+    const std::wstring full = fullPath(listed);
     // A path the platform cannot resolve is judged as it is spelled.
     return isVolumeRoot(full.empty() ? listed : full);
 }
