@@ -25,3 +25,24 @@ def install_root():
     launcher.clean_install_root()
     yield launcher.install_root()
     launcher.clean_install_root()
+
+
+def _wineserver_log():
+    return winerig.BUILD / "wine-state" / "wineserver.log"
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    """A failing test shows what the wineserver said while it ran: a client the server
+    ends for a protocol error exits with code 1 and not a byte of its own output."""
+    log = _wineserver_log()
+    if call.when == "setup":
+        item.wineserver_log_start = log.stat().st_size if log.exists() else 0
+    outcome = yield
+    report = outcome.get_result()
+    if report.failed and log.exists():
+        with log.open("rb") as said:
+            said.seek(getattr(item, "wineserver_log_start", 0))
+            text = said.read()[-4000:].decode("utf-8", "replace")
+        if text:
+            report.sections.append(("wineserver", text))
