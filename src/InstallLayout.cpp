@@ -1,6 +1,8 @@
 #include "InstallLayout.h"
 
 #include "DebugLog.h"
+#include "common/FileSystem.h"
+#include "common/VersionFolderName.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -68,19 +70,50 @@ std::string installRootIn(const std::string& localAppData)
 
 } // namespace InstallLayout
 
-std::string localAppDataFolder()
+namespace {
+
+// `text` in the ANSI code page, when it comes back from there unchanged and the
+// narrow calls can take it (under MAX_PATH bytes). The conversion alone is lenient:
+// it puts a look-alike or "?" where the code page has no character.
+std::optional<std::string> strictAnsiForm(const std::wstring& text)
 {
-    char shortPath[MAX_PATH] = "";
+    if (text.empty())
+        return std::nullopt;
+    std::string narrow = consoleName(text);
+    if (narrow.size() >= MAX_PATH || !convertsStrictlyFromAnsiCodePage(narrow) || fromAnsi(narrow) != text)
+        return std::nullopt;
+    return narrow;
+}
+
+} // namespace
+
+std::optional<std::string> ansiFolderName(const std::wstring& shortForm, const std::wstring& longForm)
+{
+    if (std::optional<std::string> name = strictAnsiForm(shortForm))
+        return name;
+    return strictAnsiForm(longForm);
+}
+
+std::optional<std::string> localAppDataFolder()
+{
+    std::optional<std::string> folder = std::string();
     LPITEMIDLIST item = nullptr;
     if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_LOCAL_APPDATA, &item)) && item) {
-        char longPath[MAX_PATH] = "";
-        if (SHGetPathFromIDListA(item, longPath) &&
-            GetShortPathNameA(longPath, shortPath, MAX_PATH) >= MAX_PATH)
-            shortPath[0] = '\0';
+        // Resolved wide: the narrow call gives "?" for every character outside the ANSI
+        // code page, a name no folder has, so its short form cannot be found either.
+        // The short form is ASCII wherever the volume keeps 8.3 names.
+        wchar_t longPath[MAX_PATH] = L"";
+        if (SHGetPathFromIDListW(item, longPath)) {
+            wchar_t shortPath[MAX_PATH] = L"";
+            const DWORD length = GetShortPathNameW(longPath, shortPath, MAX_PATH);
+            if (length == 0 || length >= MAX_PATH)
+                shortPath[0] = L'\0';
+            folder = ansiFolderName(shortPath, longPath);
+        }
         CoTaskMemFree(item);
     }
-    DebugLog::instance().writeText(shortPath);
-    return shortPath;
+    DebugLog::instance().writeText(folder ? folder->c_str() : "");
+    return folder;
 }
 
 std::string launcherFolder()

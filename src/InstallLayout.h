@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 // Every path the launcher composes below the install root and beside itself, named
@@ -28,9 +29,19 @@ std::string installRootIn(const std::string& localAppData);
 
 } // namespace InstallLayout
 
-// The short (8.3) form of the user's local application-data folder, or "" when the
-// shell cannot give it. Logs the result.
-std::string localAppDataFolder();
+// The name the launcher's narrow paths give a folder whose short (8.3) and long
+// forms are `shortForm` and `longForm` (either may be empty): the short form, as
+// every release has named it, or else the long one, converted to the ANSI code page.
+// A form counts only when it converts there and back unchanged: a character the code
+// page cannot hold would reach the file system as "?" and name no folder at all.
+// None when neither form counts.
+std::optional<std::string> ansiFolderName(const std::wstring& shortForm, const std::wstring& longForm);
+
+// The user's local application-data folder as the launcher's paths name it (see
+// ansiFolderName), or "" when the shell cannot give it. None when the folder has no
+// name in the ANSI code page: then no path of the launcher reaches it, and nothing
+// may be installed. Logs the result ("" for none).
+std::optional<std::string> localAppDataFolder();
 
 // The launcher's own folder: its module path up to and including the last backslash.
 std::string launcherFolder();

@@ -16,20 +16,26 @@ UpdateTool::UpdateTool()
 }
 
 UpdateTool::UpdateTool(std::string root, std::string launcherDir)
-    : moduleDir(std::move(launcherDir)), recordPath(InstallLayout::recordFile(root)), installRoot(std::move(root))
+    : moduleDir(std::move(launcherDir)), recordPath(root.empty() ? std::string() : InstallLayout::recordFile(root)),
+      installRoot(std::move(root))
 {
 }
 
 void UpdateTool::resolvePaths()
 {
-    installRoot = InstallLayout::installRootIn(localAppDataFolder());
-    recordPath = InstallLayout::recordFile(installRoot);
+    const std::optional<std::string> localAppData = localAppDataFolder();
+    // Without a name for the folder both stay empty: "\tarnvaleerp" would lie at the
+    // root of the current drive, and a record found there would pass for an install.
+    installRoot = localAppData ? InstallLayout::installRootIn(*localAppData) : std::string();
+    recordPath = localAppData ? InstallLayout::recordFile(installRoot) : std::string();
     moduleDir = launcherFolder();
     DebugLog::instance().writeText(moduleDir.c_str());
 }
 
 bool UpdateTool::checkInstallation()
 {
+    if (!hasInstallRoot())
+        return false;
     if (versionRecord.load(recordPath)) {
         targetDir = InstallLayout::versionFolder(installRoot, versionRecord.getVer());
         return true;

@@ -34,7 +34,8 @@ class UpdateTool {
 public:
     // Resolves installRoot, recordPath and moduleDir (logging the two folders).
     UpdateTool();
-    // For tests: the layout below the given root and launcher folder, nothing logged.
+    // For tests: the layout below the given root ("" for none) and launcher folder,
+    // nothing logged.
     UpdateTool(std::string root, std::string launcherDir);
 
     UpdateTool(const UpdateTool&) = delete;
@@ -42,9 +43,15 @@ public:
 
     void resolvePaths();
 
+    // False when the user's local application-data folder has no name in the ANSI
+    // code page: installRoot and recordPath are empty, and nothing may be installed
+    // or started (NoInstallRoot).
+    bool hasInstallRoot() const { return !installRoot.empty(); }
+
     // True when the record in the install root loads: the client is installed and
     // targetDir names its folder. Otherwise prepares one install road (res.dat beside
-    // the launcher, or the network, see onlineInstall) and returns false.
+    // the launcher, or the network, see onlineInstall) and returns false; without an
+    // install root it prepares none.
     bool checkInstallation();
 
     // Starts erp.exe beside the launcher with the installed folder (or package.nw

@@ -28,6 +28,9 @@ constexpr OutcomeRow kOutcomeRows[] = {
     {WorkerOutcome::Installed, Texts::kStatusInstalled, nullptr, false, true},
     // The start's failure is on the status line already; the button tries again.
     {WorkerOutcome::NotStarted, nullptr, nullptr, false, true},
+    // Final: no retry can give the folder another name, and the button must never
+    // start a pass that would install below the root of the current drive.
+    {WorkerOutcome::NoInstallRoot, Texts::kStatusUpdateFailed, nullptr, false, false},
 };
 
 // The table is indexed by the outcome: a row out of place would show another
@@ -39,7 +42,7 @@ constexpr bool rowsInOrder()
             return false;
     return true;
 }
-static_assert(rowsInOrder() && std::size(kOutcomeRows) == static_cast<size_t>(WorkerOutcome::NotStarted) + 1,
+static_assert(rowsInOrder() && std::size(kOutcomeRows) == static_cast<size_t>(WorkerOutcome::NoInstallRoot) + 1,
               "one row per outcome, in the enum's order");
 
 } // namespace

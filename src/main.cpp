@@ -24,7 +24,12 @@ int runLauncher(HINSTANCE instance, int showCommand)
 
     if (!createUpdateDialog(instance, showCommand))
         return 0;
-    startWorker(tool.onlineInstall ? updateWorker : installLocalPackage);
+    // Without an install root no worker may run: every path it would use lies at the
+    // root of the current drive.
+    if (tool.hasInstallRoot())
+        startWorker(tool.onlineInstall ? updateWorker : installLocalPackage);
+    else
+        tool.finishPass(WorkerOutcome::NoInstallRoot);
 
     const HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_ZORVIKUPDATE));
     MSG message{};

@@ -2,6 +2,7 @@
 the package from it, unpacks it twice, swaps the version folder into place, records
 the version and starts the client when the button is pressed. Every outcome of the
 answer and of the download ends in the texts and button behaviour the user is shown."""
+import re
 import time
 import zlib
 
@@ -20,7 +21,7 @@ DEFAULT_QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
 STATUS_SERVER_ERROR = "检查更新失败！请检查服务器！"
 STATUS_BAD_PARAMETERS = "参数错误！"
 STATUS_NO_UPDATE = "不需要更新，点击确定启动应用程序！"
-STATUS_UPDATE_FAILED = "更新失败！"
+STATUS_UPDATE_FAILED = launcher.STATUS_UPDATE_FAILED
 STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
 
 
@@ -100,6 +101,29 @@ def test_fresh_machine_installs_from_the_network_and_starts_on_the_button(tmp_pa
     assert post.header("Content-Type") == ["application/x-www-form-urlencoded"]
     assert post.header("User-Agent") == ["Varnu HTTP Client Class"]
     assert post.header("Cache-Control") == ["no-cache"]
+
+
+def test_local_app_data_named_outside_the_code_page_installs_below_its_short_name(tmp_path, gw):
+    # Code page 936 has no Hangul: the folder's narrow name is "??????", which names
+    # nothing. Its short name is ASCII, as wine and volumes with 8.3 names give it.
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY,
+              reply=answer(gw.url("/packages/71.zip"), "71"))
+    gw.expect("GET", "/packages/71.zip", reply=Reply(packages.package()))
+    with launcher.local_appdata_at("로컬앱데이터") as local:
+        folder, run = start(tmp_path)
+        with run:
+            dialog = launcher.Dialog().wait()
+            wait_for(dialog, STATUS_INSTALLED)
+            root = local / "tarnvaleerp"
+            for name, data in packages.SAMPLE_APP.items():
+                assert (root / "app" / "71" / name).read_bytes() == data
+            assert (root / "jsver.txt").read_bytes() == b'{"platform":"2","type":"1","ver":"71"}\r\n'
+            dialog.click(launcher.ACTION)
+            assert run.wait() == 1
+        [command_line] = started_clients(folder)
+        user = re.escape(local.parent.name)
+        assert re.fullmatch(re.escape(f'"{winerig.winpath(folder)}\\erp.exe" "C:\\users\\') + user +
+                            r"\\[A-Z0-9_~]{1,8}\\tarnvaleerp\\app\\71\"", command_line), command_line
 
 
 def test_installed_machine_starts_at_once_without_asking(tmp_path, gw):

@@ -5,11 +5,14 @@ Nothing listens on the built-in gateway's port here, so the network road ends ea
 pass in the retryable network error; a res.dat that is not an archive ends the local
 road in the unpack failure and its message box.
 """
+import pathlib
+import shutil
 import socket
 
 import pytest
 
 import launcher
+import packages
 import winerig
 from launcher import Dialog
 
@@ -140,3 +143,32 @@ def test_button_does_nothing_while_the_worker_runs_nor_after_a_final_failure(tmp
 
         dialog.click(launcher.CANCEL)
         assert running.wait() == 0
+
+
+@pytest.mark.parametrize("shipped", [False, True], ids=["network", "res.dat"])
+def test_local_app_data_without_a_name_in_the_code_page_fails_and_installs_nowhere(tmp_path, shipped):
+    # Neither form of the folder fits the code page: the long one is Hangul, and the
+    # short one, eight letters for each of the thirty folders, passes 259 characters.
+    # A launcher that went on would aim its install at "\tarnvaleerp" on the current
+    # drive.
+    strays = [pathlib.Path("/tarnvaleerp"), winerig.BUILD / "wineprefix" / "drive_c" / "tarnvaleerp"]
+    folder = launcher.make_launcher_folder(tmp_path)
+    if shipped:
+        (folder / "res.dat").write_bytes(packages.app_zip())
+    with launcher.local_appdata_at(*["가"] * 30) as local:
+        with launcher.RunningLauncher(folder) as running:
+            dialog = Dialog().wait()
+            assert launcher.eventually(dialog.status, launcher.STATUS_UPDATE_FAILED) == \
+                launcher.STATUS_UPDATE_FAILED
+            assert dialog.button() == launcher.CAPTION_OK
+            # Final: the button neither retries nor starts the client.
+            dialog.click(launcher.ACTION)
+            assert (dialog.status(), dialog.button()) == (launcher.STATUS_UPDATE_FAILED, launcher.CAPTION_OK)
+            dialog.click(launcher.CANCEL)
+            assert running.wait() == 0
+        assert list(local.iterdir()) == []
+    assert launcher.launches(folder) == []
+    found = [p for p in strays if p.exists()]
+    for p in found:
+        shutil.rmtree(p)
+    assert found == []

@@ -15,6 +15,7 @@ import re
 import shutil
 import signal
 import subprocess
+import tempfile
 import time
 
 import winerig
@@ -41,6 +42,7 @@ ABOUT_OK = 1
 STATUS_CHECKING = "正在检查更新！"
 STATUS_NETWORK_ERROR = "检查更新失败！请检查网络畅通！"
 STATUS_UNPACK_FAILED = "解压文件失败"
+STATUS_UPDATE_FAILED = "更新失败！"
 STATUS_START_FAILED = "启动程序失败！请检查主程序程序！"
 CAPTION_OK = "确定"
 CAPTION_RETRY = "重试"
@@ -64,6 +66,42 @@ def install_root_windows():
     application-data folder (its names are all valid 8.3 names in a wine prefix)."""
     user = os.environ.get("USER", "root")
     return f"C:\\users\\{user}\\AppData\\Local\\tarnvaleerp"
+
+
+# Where the shell finds the user's folders: it reads the first key and writes what it
+# resolved into the second.
+SHELL_FOLDER_KEYS = (r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders",
+                     r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders")
+
+
+def _reg(*args):
+    result = winerig.run(["reg", *args])
+    assert result.returncode == 0, f"reg {args[0]} failed with {result.returncode}"
+
+
+@contextlib.contextmanager
+def local_appdata_at(*names):
+    """Makes the folder C:\\users\\<user>\\<names...> and makes it the user's local
+    application-data folder while the block runs; yields its Linux path. Afterwards
+    both shell-folder keys are as they were and the folder is gone."""
+    user = os.environ.get("USER", "root")
+    profile = winerig.local_appdata().parents[1]
+    folder = profile.joinpath(*names)
+    folder.mkdir(parents=True, exist_ok=True)
+    saved = pathlib.Path(tempfile.mkdtemp(dir=winerig.BUILD))
+    backups = [saved / f"{n}.reg" for n in range(len(SHELL_FOLDER_KEYS))]
+    try:
+        for key, backup in zip(SHELL_FOLDER_KEYS, backups):
+            _reg("export", key, winerig.winpath(backup), "/y")
+        _reg("add", SHELL_FOLDER_KEYS[0], "/v", "Local AppData", "/t", "REG_EXPAND_SZ",
+             "/d", "\\".join(["C:", "users", user, *names]), "/f")
+        yield folder
+    finally:
+        for backup in backups:
+            if backup.exists():
+                _reg("import", winerig.winpath(backup))
+        shutil.rmtree(saved, ignore_errors=True)
+        shutil.rmtree(profile / names[0], ignore_errors=True)
 
 
 def clean_install_root():

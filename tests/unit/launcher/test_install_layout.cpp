@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 TEST(MakeFolders, CreatesEveryLevelWhateverTheSeparators)
@@ -83,16 +84,42 @@ TEST(InstallLayout, VersionFolderNamesAreNamesTheFileSystemKeepsAsTheyAre)
 
 TEST(InstallLayout, LocalAppDataIsAShortExistingFolder)
 {
-    const std::string folder = localAppDataFolder();
-    ASSERT_FALSE(folder.empty());
-    EXPECT_TRUE(TempFolder::isFolder(folder));
-    EXPECT_EQ(folder.find(' '), std::string::npos);
+    const std::optional<std::string> folder = localAppDataFolder();
+    ASSERT_TRUE(folder && !folder->empty());
+    EXPECT_TRUE(TempFolder::isFolder(*folder));
+    EXPECT_EQ(folder->find(' '), std::string::npos);
+}
+
+TEST(InstallLayout, FolderNameIsTheFirstFormTheAnsiCodePageHoldsUnchanged)
+{
+    // The tests run with code page 936 (GBK), which has Chinese but no Hangul.
+    const std::wstring chinese = L"C:\\Users\\\x5F20\x4E09\\AppData\\Local"; // "张三"
+    const std::wstring korean = L"C:\\Users\\\xAC00\xB098\\AppData\\Local";  // "가나"
+    const struct {
+        const char* what;
+        std::wstring shortForm;
+        std::wstring longForm;
+        std::optional<std::string> name;
+    } cases[] = {
+        {"short form as ever", L"C:\\Users\\ZHANGS~1\\AppData\\Local", L"C:\\Users\\zhang san\\AppData\\Local",
+         "C:\\Users\\ZHANGS~1\\AppData\\Local"},
+        {"ASCII short form of a Korean name", L"C:\\Users\\8A1F~1\\AppData\\Local", korean,
+         "C:\\Users\\8A1F~1\\AppData\\Local"},
+        {"no short form, Chinese long form", L"", chinese, "C:\\Users\\\xD5\xC5\xC8\xFD\\AppData\\Local"},
+        {"no 8.3 names: both forms Korean", korean, korean, std::nullopt},
+        {"no short form, Korean long form", L"", korean, std::nullopt},
+        {"no forms", L"", L"", std::nullopt},
+        // 263 bytes in GBK: no narrow call takes it.
+        {"too long in the code page", L"", L"C:\\" + std::wstring(130, L'\x5F20'), std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ansiFolderName(c.shortForm, c.longForm), c.name) << c.what;
 }
 
 TEST(InstallLayout, ResolvedPathsFollowTheLauncherAndTheUserFolder)
 {
     UpdateTool tool;
-    EXPECT_EQ(tool.installRoot, localAppDataFolder() + "\\tarnvaleerp");
+    EXPECT_EQ(tool.installRoot, *localAppDataFolder() + "\\tarnvaleerp");
     EXPECT_EQ(tool.recordPath, tool.installRoot + "\\jsver.txt");
     ASSERT_FALSE(tool.moduleDir.empty());
     EXPECT_EQ(tool.moduleDir.back(), '\\');
