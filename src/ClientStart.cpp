@@ -20,13 +20,21 @@ std::string quoted(const std::string& text)
 
 void UpdateTool::launchClient()
 {
-    const std::string runtime = InstallLayout::runtime(moduleDir);
-    const std::string package = InstallLayout::packageBesideLauncher(moduleDir);
-    // A package beside the launcher wins over the installed folder.
-    const std::string& argument =
-        GetFileAttributesA(package.c_str()) != INVALID_FILE_ATTRIBUTES ? package : targetDir;
+    int started = -1;
+    try {
+        const std::string runtime = InstallLayout::runtime(moduleDir);
+        const std::string package = InstallLayout::packageBesideLauncher(moduleDir);
+        // A package beside the launcher wins over the installed folder.
+        const std::string& argument =
+            GetFileAttributesA(package.c_str()) != INVALID_FILE_ATTRIBUTES ? package : targetDir;
+        started = startProcess(runtime, quoted(runtime) + " " + quoted(argument));
+    } catch (...) {
+        // Out of memory while composing the start, before the runtime was asked to
+        // start: a failed start, shown as one. It runs on the worker's thread too,
+        // which nothing may escape.
+    }
 
-    if (startProcess(runtime, quoted(runtime) + " " + quoted(argument)) == 0) {
+    if (started == 0) {
         DebugLog::instance().write(Texts::kLogClientStarted);
         // 1 is the code of a successful start. This may run on the worker thread: the
         // process exit ends the user-interface thread with it.

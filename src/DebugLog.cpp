@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 DebugLog& DebugLog::instance()
 {
@@ -29,10 +28,13 @@ void DebugLog::emit(const char* format, va_list args)
     const std::time_t now = std::time(nullptr);
     std::tm localTime{};
     localtime_s(&localTime, &now);
-    // Each call formats into storage of its own: the two threads may log at once.
-    auto line = std::make_unique<char[]>(kLineSize);
-    formatLine(*reinterpret_cast<char(*)[kLineSize]>(line.get()), localTime, format, args);
-    OutputDebugStringA(line.get());
+    // Each call formats into storage of its own, as the two threads may log at once:
+    // on the stack, because a log call must never throw. Were the line after a
+    // successful client start to throw, the launcher would not end, and its button
+    // would start the client a second time.
+    char line[kLineSize];
+    formatLine(line, localTime, format, args);
+    OutputDebugStringA(line);
 }
 
 void DebugLog::write(const char* format, ...)

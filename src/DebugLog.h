@@ -17,7 +17,8 @@ public:
     static DebugLog& instance();
 
     // printf-style. A message longer than the line leaves (1001 bytes) is cut at the
-    // end of the buffer, never written past it. No line feed is added.
+    // end of the buffer, never written past it. No line feed is added. Never throws,
+    // once instance() has returned.
     void write(const char* format, ...);
 
     // Emits `text` as the message verbatim: a "%" in a path or a record is not a

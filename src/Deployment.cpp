@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <exception>
 #include <vector>
 
 namespace {
@@ -118,7 +117,7 @@ DWORD WINAPI installLocalPackage(LPVOID parameter)
     WorkerOutcome outcome = WorkerOutcome::UnpackFailed;
     try {
         outcome = tool->deployPackage();
-    } catch (const std::exception&) {
+    } catch (...) {
         // Out of memory mid-deployment: nothing escapes the thread, and nothing was
         // recorded, so the install counts as failed.
     }

@@ -82,7 +82,8 @@ WorkerOutcome UpdateTool::downloadPackage(const VersionOffer& offer)
             return WorkerOutcome::UnpackFailed;
         }
         return deployPackage();
-    } catch (const std::exception&) {
+    } catch (...) {
+        // Nothing may escape the worker's thread; the pass ends as a failed download.
         return WorkerOutcome::DownloadFailed;
     }
 }

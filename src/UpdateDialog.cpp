@@ -8,8 +8,6 @@
 
 #include <commctrl.h>
 
-#include <exception>
-
 namespace {
 
 // The About box is loaded from the module that created the update dialog.
@@ -77,9 +75,9 @@ INT_PTR CALLBACK updateDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
         case IDC_ACTION:
             try {
                 onActionButton();
-            } catch (const std::exception&) {
-                // Nothing may unwind through the dialog manager. Out of memory while
-                // building the command line: the press did nothing, the next may work.
+            } catch (...) {
+                // Nothing may unwind through the dialog manager: whatever failed, the
+                // press did nothing, and the next may work.
             }
             return TRUE;
         case IDM_ABOUT:

@@ -56,7 +56,8 @@ public:
 
     // Starts erp.exe beside the launcher with the installed folder (or package.nw
     // beside the launcher) and ends the process with exit code 1. Returns only when
-    // the runtime could not be started, after showing that in the status line.
+    // the runtime could not be started, after showing that in the status line; never
+    // throws.
     void launchClient();
 
     // Worker thread only: shows the phase's text and the bar at `percent` (clamped to
@@ -64,7 +65,8 @@ public:
     void reportProgress(ProgressPhase phase, int percent);
 
     // Worker steps of the network install. They show progress, never the outcome:
-    // finishPass shows that and ends the pass.
+    // finishPass shows that and ends the pass. Neither throws: any failure of the
+    // query is a NetworkError, any failure after it a DownloadFailed.
     VersionOffer queryVersion();
     // The query's last piece: records the answer's version and the folders it names,
     // and says how the pass goes on. In a build with a package key, a package whose

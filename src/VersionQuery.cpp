@@ -96,7 +96,9 @@ VersionOffer UpdateTool::queryVersion()
         const std::string answer = readAnswer(*response);
         const PackageProof proof = builtInPackageKey() ? PackageProof::Signature : PackageProof::Digest;
         return applyReading(readGatewayAnswer(answer.c_str(), versionRecord.getVer(), proof));
-    } catch (const std::exception&) {
+    } catch (...) {
+        // Whatever the failure, memory included, the query ends as one that got no
+        // answer: nothing may escape the worker's thread.
         return {WorkerOutcome::NetworkError, {}, {}};
     }
 }

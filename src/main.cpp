@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <exception>
-
 namespace {
 
 int runLauncher(HINSTANCE instance, int showCommand)
@@ -51,8 +49,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
     try {
         return runLauncher(instance, showCommand);
-    } catch (const std::exception&) {
-        // Out of memory before the dialog's loop runs: end as an early return does.
+    } catch (...) {
+        // Out of memory before the dialog's loop runs, or anything else: end as an
+        // early return does, never through std::terminate.
         return 0;
     }
 }
