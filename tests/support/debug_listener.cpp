@@ -16,6 +16,8 @@
 // when OUTPUT_FILE.release (or .stop) appears. A string logged right after the
 // matched one may take the mutex first; then there is no hold and the listener
 // creates OUTPUT_FILE.missed instead.
+#include "TextConversion.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -49,24 +51,13 @@ void touch(const std::wstring& path)
                             FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-std::string toLogBytes(const wchar_t* text)
-{
-    const int size = WideCharToMultiByte(kLogCodePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1)
-        return {};
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(kLogCodePage, 0, text, -1, out.data(), size, nullptr, nullptr);
-    out.resize(static_cast<size_t>(size - 1));
-    return out;
-}
-
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     std::string holdText;
     if (argc == 4 && std::wcscmp(argv[2], L"--hold") == 0) {
-        holdText = toLogBytes(argv[3]);
+        holdText = narrow(argv[3], kLogCodePage);
         if (holdText.empty())
             return 2;
     } else if (argc != 2) {

@@ -20,19 +20,11 @@
 #include <vector>
 
 #include "HttpClient.h"
+#include "TextConversion.h"
 
 namespace {
 
 constexpr DWORD kLauncherFlags = 0x84400F00;
-
-std::string toAnsi(const wchar_t* text)
-{
-    const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size > 0 ? size : 1), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), size, nullptr, nullptr);
-    out.resize(std::char_traits<char>::length(out.c_str()));
-    return out;
-}
 
 int usage()
 {
@@ -74,7 +66,7 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring verb = argv[1];
     if (verb != L"post" && verb != L"get")
         return usage();
-    const std::string url = toAnsi(argv[2]);
+    const std::string url = narrow(argv[2]);
 
     BOOL useUtf8 = TRUE;
     DWORD flags = kLauncherFlags;
@@ -94,7 +86,7 @@ int wmain(int argc, wchar_t** argv)
         } else if (arg == L"--block" && i + 1 < argc) {
             cbBlock = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
         } else {
-            const std::string text = toAnsi(argv[i]);
+            const std::string text = narrow(argv[i]);
             const size_t equals = text.find('=');
             if (equals == std::string::npos)
                 params.push_back({text, {}, false});

@@ -12,6 +12,7 @@
 // "started" is the system time (100 ns units since 1601) taken first thing at entry,
 // so a benchmark can time a start against the moment its starter asked for it.
 #include "SystemClock.h"
+#include "TextConversion.h"
 
 #include <windows.h>
 
@@ -19,22 +20,10 @@
 
 namespace {
 
-std::string toUtf8(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
 std::string jsonString(const std::wstring& text)
 {
     std::string out = "\"";
-    for (unsigned char c : toUtf8(text)) {
+    for (unsigned char c : narrow(text, CP_UTF8)) {
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -70,16 +59,6 @@ std::wstring currentDirectory()
     return dir;
 }
 
-std::wstring fromUtf8(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
-
 struct HeldFile {
     std::wstring name; // empty: hold nothing
     DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
@@ -108,7 +87,7 @@ HeldFile heldFile(const std::wstring& folder)
         if (!text.empty() && text.back() == '\r')
             text.pop_back();
     }
-    held.name = fromUtf8(text);
+    held.name = widen(text, CP_UTF8);
     return held;
 }
 

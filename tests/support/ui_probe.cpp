@@ -20,6 +20,8 @@
 //                                            and reported as "exit=timeout"
 //
 // Exit codes: 0 done, 1 timeout, 2 usage, 3 no such window or control, 4 call failed.
+#include "TextConversion.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -37,14 +39,7 @@ constexpr DWORD kKeyHoldTimeout = 30000;
 
 void print(const std::wstring& text)
 {
-    std::string utf8;
-    if (!text.empty()) {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                             nullptr, 0, nullptr, nullptr);
-        utf8.resize(static_cast<size_t>(size));
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
-                            size, nullptr, nullptr);
-    }
+    std::string utf8 = narrow(text, CP_UTF8);
     utf8 += "\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()),

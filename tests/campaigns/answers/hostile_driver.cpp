@@ -15,6 +15,7 @@
 // Byte strings are written as hex, dialog texts as UTF-8; "status"/"button" hold every
 // text sent to the control, in order.
 #include "ControlRecorder.h"
+#include "TextConversion.h"
 #include "UpdateTool.h"
 #include "VersionRecord.h"
 
@@ -27,28 +28,6 @@
 #include <vector>
 
 namespace {
-
-std::string narrow(const std::wstring& text, UINT codePage = CP_ACP)
-{
-    if (text.empty())
-        return {};
-    const int size = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                         0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
-                        nullptr);
-    return out;
-}
-
-std::wstring widen(const std::string& text, UINT codePage = CP_ACP)
-{
-    if (text.empty())
-        return {};
-    const int size = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
 
 std::string hex(const std::string& bytes)
 {

@@ -25,6 +25,7 @@
 #include "update_tool/ArchiveUnpack.h"
 #endif
 
+#include "TextConversion.h"
 #include "common/UniqueHandle.h"
 
 #include <zlib.h>
@@ -42,29 +43,6 @@
 #include <vector>
 
 namespace {
-
-std::string utf8(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::wstring fromUtf8(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
 
 // One line per archive, written whole with one call so that a crash or a hang later
 // cannot lose or tear it.
@@ -192,7 +170,7 @@ void collectAndClear(const std::wstring& folder, const std::wstring& relative,
                 char head[48];
                 std::snprintf(head, sizeof head, "%08lx:%llu:", static_cast<unsigned long>(crc),
                               static_cast<unsigned long long>(file.size));
-                file.description = head + escapedName(utf8(name));
+                file.description = head + escapedName(narrow(name, CP_UTF8));
             }
             files.push_back(std::move(file));
             DeleteFileW(path.c_str());
@@ -220,31 +198,19 @@ std::vector<std::wstring> readList(const std::wstring& path)
         std::string line = text.substr(start, end - start);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        lines.push_back(fromUtf8(line));
+        lines.push_back(widen(line, CP_UTF8));
         start = end + 1;
     }
     return lines;
 }
 
 #ifdef ARCHIVE_CAMPAIGN_LAUNCHER
-std::string ansi(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
 std::string extract(const std::wstring& archive, const std::wstring& sandbox, const std::wstring& home)
 {
     // The test layout: nothing is installed, the launcher's folder is where the run
     // started, and no dialog exists (progress goes to no window).
-    static UpdateTool tool(ansi(home), ansi(home));
-    return std::to_string(tool.unzipFiles(ansi(archive), ansi(sandbox)));
+    static UpdateTool tool(narrow(home), narrow(home));
+    return std::to_string(tool.unzipFiles(narrow(archive), narrow(sandbox)));
 }
 #else
 std::string extract(const std::wstring& archive, const std::wstring& sandbox, const std::wstring& home)

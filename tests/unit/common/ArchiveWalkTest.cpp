@@ -107,7 +107,7 @@ TEST_F(ZipArchiveWalk, ArchiveOpenedByItsAnsiPathWalksLikeAnyOther)
     makeFolder(folder);
     writeArchive(folder + L"\\ansi.zip", {{"n.txt", "n"}});
 
-    const UniqueArchive archive(unzOpen64(ansi(folder + L"\\ansi.zip").c_str()));
+    const UniqueArchive archive(unzOpen64(narrow(folder + L"\\ansi.zip").c_str()));
     ASSERT_TRUE(archive);
     CaptureStdout();
     const WalkOutcome outcome = extractEntries(archive.get());

@@ -17,7 +17,7 @@ TEST(FolderLink, OrdinaryFolderIsNeverRemovedAsALink)
 
     EXPECT_FALSE(removeFolderLink(root / L"plain"));
     EXPECT_FALSE(removeFolderLink(root / L"empty"));
-    EXPECT_FALSE(removeFolderLink(ansi(root / L"empty")));
+    EXPECT_FALSE(removeFolderLink(narrow(root / L"empty")));
 
     EXPECT_EQ(readFile(root / L"plain\\inside.txt"), "stays");
     EXPECT_TRUE(folderExists(root / L"empty"));
@@ -41,7 +41,7 @@ TEST(FolderLink, TargetOfALinkIsNeverRemoved)
         GTEST_SKIP() << "this system cannot make folder links from a program";
 
     removeFolderLink(root / L"to-full");
-    removeFolderLink(ansi(root / L"to-empty"));
+    removeFolderLink(narrow(root / L"to-empty"));
 
     EXPECT_EQ(readFile(root / L"full\\kept.txt"), "kept");
     // An empty target is what a removal through the link would take with it.

@@ -257,7 +257,7 @@ TEST_F(ZipEntryExtraction, NamesPast255BytesAndPathsPastMaxPathAreWrittenWhole)
     while (deep.size() < 320)
         deep += "node_modules/package-" + std::to_string(deep.size()) + "/";
     deep += "index.js";
-    std::wstring onDisk = wide(deep);
+    std::wstring onDisk = widen(deep);
     std::replace(onDisk.begin(), onDisk.end(), L'/', L'\\');
     const std::string tooLong(300, 'L');
 
@@ -274,7 +274,7 @@ TEST_F(ZipEntryExtraction, NamesPast255BytesAndPathsPastMaxPathAreWrittenWhole)
 TEST_F(ZipEntryExtraction, NamesAreUtf8WhenFlaggedAndAnsiOtherwise)
 {
     const std::string utf8 = "\xe4\xb8\xad\xe6\x96\x87/\xe5\x90\x8d.txt"; // 中文/名.txt
-    const std::string gbk = ansi(L"\x4e2d\x6587/\x8d44.txt");               // 中文/资.txt
+    const std::string gbk = narrow(L"\x4e2d\x6587/\x8d44.txt");               // 中文/资.txt
     const std::string overlong = "\xc0\xae\xc0\xae/x.txt";                   // no UTF-8 at all
 
     const WalkOutcome outcome = extract({{utf8, "u", std::nullopt, std::nullopt, kUtf8Name},
@@ -283,7 +283,7 @@ TEST_F(ZipEntryExtraction, NamesAreUtf8WhenFlaggedAndAnsiOtherwise)
 
     EXPECT_EQ(readFile(dest + L"\\\x4e2d\x6587\\\x540d.txt"), "u");
     EXPECT_EQ(readFile(dest + L"\\\x4e2d\x6587\\\x8d44.txt"), "g");
-    EXPECT_EQ(output, " extracting: " + ansi(L"\x4e2d\x6587/\x540d.txt") + "\n extracting: " + gbk +
+    EXPECT_EQ(output, " extracting: " + narrow(L"\x4e2d\x6587/\x540d.txt") + "\n extracting: " + gbk +
                           "\nrefusing " + overlong + ": the name is not valid UTF-8\n");
     EXPECT_EQ(listTree(dest), (std::vector<std::wstring>{L"\x4e2d\x6587\\", L"\x4e2d\x6587\\\x540d.txt",
                                                          L"\x4e2d\x6587\\\x8d44.txt"}));
@@ -342,7 +342,7 @@ TEST_F(ZipMakeDirectory, CreatesEveryLevelAndPassesOverExistingOnes)
         EXPECT_EQ(GetCapturedStdout(), "");
         EXPECT_TRUE(folderExists(root / c.created));
     }
-    const std::string absolute = ansi(root / L"k\\l");
+    const std::string absolute = narrow(root / L"k\\l");
     EXPECT_EQ(makeDirectory(absolute.c_str()), 1);
     EXPECT_TRUE(folderExists(root / L"k\\l"));
 }

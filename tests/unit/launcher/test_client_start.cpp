@@ -1,6 +1,6 @@
 #include "ControlRecorder.h"
 #include "DebugCapture.h"
-#include "TempFolder.h"
+#include "TestFiles.h"
 #include "Texts.h"
 #include "UpdateDialog.h"
 #include "UpdateTool.h"
@@ -27,15 +27,8 @@ std::string testProgramFolder()
 // ANSI text as the UTF-8 JSON string the stub runtime records it as.
 std::string asJsonString(const std::string& ansi)
 {
-    std::wstring wide(ansi.size(), L'\0');
-    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()),
-                                                        wide.data(), static_cast<int>(wide.size()))));
-    std::string utf8(wide.size() * 3, '\0');
-    utf8.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                                        utf8.data(), static_cast<int>(utf8.size()), nullptr,
-                                                        nullptr)));
     std::string json = "\"";
-    for (char c : utf8) {
+    for (char c : narrow(widen(ansi), CP_UTF8)) {
         if (c == '"' || c == '\\')
             json += '\\';
         json += c;
@@ -49,7 +42,7 @@ std::string waitForLaunchRecord(const std::string& folder)
     const std::string log = folder + "\\launches.jsonl";
     std::string record;
     for (int i = 0; i < 600; ++i) {
-        record = TempFolder::read(log);
+        record = readFile(log);
         if (!record.empty() && record.back() == '\n')
             break;
         Sleep(50);
@@ -98,7 +91,7 @@ TEST(StartProcess, StartsTheProgramWithTheCommandLineIntactWithoutWaiting)
     const std::string runtime = folder + "\\erp.exe";
     ASSERT_TRUE(CopyFileA(stub.c_str(), runtime.c_str(), FALSE));
     // A client that keeps running: the start must not wait for it.
-    TempFolder::write(folder + "\\stub-sleep", "");
+    writeFile(folder + "\\stub-sleep", "");
     const std::string commandLine = quoted(runtime) + " " + quoted(folder + "\\app\\7 " + kChineseFolder);
 
     ASSERT_EQ(startProcess(runtime, commandLine), 0);
@@ -136,7 +129,7 @@ TEST(LaunchClient, FailedStartShowsTheFailureAndReturns)
 {
     TempFolder temp;
     // Launcher folders end in a backslash; the runtime name follows directly.
-    const std::string launcherDir = temp.path() + "\\";
+    const std::string launcherDir = temp.narrowPath() + "\\";
     const std::string runtime = launcherDir + "erp.exe";
     const std::string installed = temp / "root\\app\\70";
     const std::string package = launcherDir + "package.nw";
@@ -148,7 +141,7 @@ TEST(LaunchClient, FailedStartShowsTheFailureAndReturns)
     for (const Case& c : {Case{false, installed}, Case{true, package}}) {
         SCOPED_TRACE(c.withPackage ? "package beside the launcher" : "installed folder");
         if (c.withPackage)
-            TempFolder::write(package, "");
+            writeFile(package, "");
         UpdateTool tool(temp / "root", launcherDir);
         tool.targetDir = installed;
         ControlRecorder status;
@@ -166,7 +159,7 @@ TEST(LaunchClient, FailedStartShowsTheFailureAndReturns)
 TEST(LaunchClient, FailedStartBeforeTheDialogExistsOnlyLogs)
 {
     TempFolder temp;
-    UpdateTool tool(temp / "root", temp.path() + "\\");
+    UpdateTool tool(temp / "root", temp.narrowPath() + "\\");
     tool.targetDir = temp / "root\\app\\70";
 
     const auto messages = debugMessagesOf(2, [&] { tool.launchClient(); });
@@ -178,7 +171,7 @@ TEST(LaunchClient, FailedStartBeforeTheDialogExistsOnlyLogs)
 TEST(ActionButton, DoesWhatTheFlagsSayAndNothingElse)
 {
     TempFolder temp;
-    UpdateTool tool(temp / "root", temp.path() + "\\");
+    UpdateTool tool(temp / "root", temp.narrowPath() + "\\");
     tool.targetDir = temp / "root\\app\\70";
     ControlRecorder status;
     ControlRecorder button;

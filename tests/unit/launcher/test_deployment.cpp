@@ -1,15 +1,13 @@
 #include "ControlRecorder.h"
 #include "InstallLayout.h"
-#include "TempFolder.h"
+#include "TestArchive.h"
+#include "TestFiles.h"
 #include "Texts.h"
 #include "UpdateTool.h"
-#include "ZipWriter.h"
 #include "common/FileSystem.h"
 #include "common/UniqueHandle.h"
 
 #include <gtest/gtest.h>
-
-#include <direct.h>
 
 #include <string>
 #include <vector>
@@ -18,25 +16,25 @@ namespace {
 
 // An UpdateTool on a temp install root whose dialog controls are recorders.
 struct Rig {
-    std::string originalDirectory = currentDirectory();
     TempFolder root;
     TempFolder launcher;
+    // The extraction moves the current directory; it goes back before the folders go.
+    CurrentDirectory restored{currentDirectory()};
     ControlRecorder status, button, bar;
-    UpdateTool tool{root.path(), launcher.path() + "\\"};
+    UpdateTool tool{root.narrowPath(), launcher.narrowPath() + "\\"};
 
     Rig()
     {
         tool.statusText = status.handle();
         tool.actionButton = button.handle();
         tool.progressBar = bar.handle();
-        tool.targetDir = root.path() + "\\app\\9";
-        tool.stagingDir = root.path() + "\\app\\temp9";
-        tool.packageFile = root.path() + "\\package.nw";
+        tool.targetDir = root.narrowPath() + "\\app\\9";
+        tool.stagingDir = root.narrowPath() + "\\app\\temp9";
+        tool.packageFile = root.narrowPath() + "\\package.nw";
         tool.versionRecord.load(tool.recordPath);
         tool.versionRecord.setVer("9");
         tool.busy = 1;
     }
-    ~Rig() { SetCurrentDirectoryA(originalDirectory.c_str()); }
 
     // The deployment as the worker ends its pass with it.
     WorkerOutcome deploy()
@@ -44,13 +42,6 @@ struct Rig {
         const WorkerOutcome outcome = tool.deployPackage();
         tool.finishPass(outcome);
         return outcome;
-    }
-
-    static std::string currentDirectory()
-    {
-        char dir[MAX_PATH];
-        GetCurrentDirectoryA(MAX_PATH, dir);
-        return dir;
     }
 };
 
@@ -63,7 +54,7 @@ TEST(DeleteFolder, ReportsBeforeEveryDeletionAndRemovesTheTree)
     CreateDirectoryA(target.c_str(), nullptr);
     CreateDirectoryA((target + "\\sub").c_str(), nullptr);
     for (const char* name : {"a", "b", "c"})
-        TempFolder::write(target + "\\sub\\" + name, "x");
+        writeFile(target + "\\sub\\" + name, "x");
 
     EXPECT_EQ(rig.tool.deleteFolder(target), 0);
 
@@ -78,12 +69,12 @@ TEST(DeleteFolder, MissingFolderShowsZeroThenHundredAndEmptyPathDeletesNothing)
     EXPECT_EQ(rig.tool.deleteFolder(rig.root / "absent"), 0);
     EXPECT_EQ(rig.bar.positions, (std::vector<int>{0, 100}));
 
-    TempFolder::write(rig.launcher / "keep", "x");
-    const std::string before = rig.currentDirectory();
-    ASSERT_EQ(_chdir(rig.launcher.path().c_str()), 0);
-    EXPECT_EQ(rig.tool.deleteFolder(""), 0);
-    _chdir(before.c_str());
-    EXPECT_EQ(TempFolder::read(rig.launcher / "keep"), "x");
+    writeFile(rig.launcher / "keep", "x");
+    {
+        const CurrentDirectory inLauncher(rig.launcher.path());
+        EXPECT_EQ(rig.tool.deleteFolder(""), 0);
+    }
+    EXPECT_EQ(readFile(rig.launcher / "keep"), "x");
 }
 
 TEST(DeleteFolder, ReadOnlyFileStaysWithEveryFolderAboveIt)
@@ -93,53 +84,47 @@ TEST(DeleteFolder, ReadOnlyFileStaysWithEveryFolderAboveIt)
     CreateDirectoryA(target.c_str(), nullptr);
     CreateDirectoryA((target + "\\locked").c_str(), nullptr);
     CreateDirectoryA((target + "\\free").c_str(), nullptr);
-    TempFolder::write(target + "\\locked\\ro", "x");
-    TempFolder::write(target + "\\free\\rw", "x");
+    writeFile(target + "\\locked\\ro", "x");
+    writeFile(target + "\\free\\rw", "x");
     SetFileAttributesA((target + "\\locked\\ro").c_str(), FILE_ATTRIBUTE_READONLY);
 
     rig.tool.deleteFolder(target);
 
-    EXPECT_EQ(TempFolder::read(target + "\\locked\\ro"), "x");
-    EXPECT_FALSE(TempFolder::isFolder(target + "\\free"));
+    EXPECT_EQ(readFile(target + "\\locked\\ro"), "x");
+    EXPECT_FALSE(folderExists(target + "\\free"));
 }
 
 TEST(DeployPackage, UnpacksIntoStagingSwapsItInAndRecordsTheVersion)
 {
     Rig rig;
-    ZipWriter zip;
-    zip.add("index.html", "<html>");
-    zip.add("js/", "");
-    zip.add("js/app.js", "app");
-    zip.save(rig.tool.packageFile);
+    writeArchive(rig.tool.packageFile, {{"index.html", "<html>"}, {"js/", ""}, {"js/app.js", "app"}});
     makeFolders(rig.tool.targetDir + "\\stale");
 
     EXPECT_EQ(rig.deploy(), WorkerOutcome::Installed);
 
-    EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\index.html"), "<html>");
-    EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\js\\app.js"), "app");
-    EXPECT_FALSE(TempFolder::isFolder(rig.tool.targetDir + "\\stale"));
-    EXPECT_FALSE(TempFolder::isFolder(rig.tool.stagingDir));
-    EXPECT_EQ(TempFolder::read(rig.tool.recordPath), "{\"platform\":\"2\",\"type\":\"1\",\"ver\":\"9\"}\r\n");
+    EXPECT_EQ(readFile(rig.tool.targetDir + "\\index.html"), "<html>");
+    EXPECT_EQ(readFile(rig.tool.targetDir + "\\js\\app.js"), "app");
+    EXPECT_FALSE(folderExists(rig.tool.targetDir + "\\stale"));
+    EXPECT_FALSE(folderExists(rig.tool.stagingDir));
+    EXPECT_EQ(readFile(rig.tool.recordPath), "{\"platform\":\"2\",\"type\":\"1\",\"ver\":\"9\"}\r\n");
     EXPECT_EQ(rig.status.texts.back(), Texts::kStatusInstalled);
     EXPECT_EQ(rig.tool.launchOnConfirm, 1);
     EXPECT_EQ(rig.tool.busy, 0);
     // The extraction leaves the current directory at the launcher's folder.
-    EXPECT_EQ(rig.currentDirectory() + "\\", rig.launcher.path() + "\\");
+    EXPECT_EQ(narrow(currentDirectory()) + "\\", rig.launcher.narrowPath() + "\\");
 }
 
 TEST(DeployPackage, LeftoverStagingFolderIsReused)
 {
     Rig rig;
     makeFolders(rig.tool.stagingDir);
-    TempFolder::write(rig.tool.stagingDir + "\\index.html", "old");
-    TempFolder::write(rig.tool.stagingDir + "\\extra.txt", "left over");
-    ZipWriter zip;
-    zip.add("index.html", "new");
-    zip.save(rig.tool.packageFile);
+    writeFile(rig.tool.stagingDir + "\\index.html", "old");
+    writeFile(rig.tool.stagingDir + "\\extra.txt", "left over");
+    writeArchive(rig.tool.packageFile, {{"index.html", "new"}});
 
     EXPECT_EQ(rig.deploy(), WorkerOutcome::Installed);
-    EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\index.html"), "new");
-    EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\extra.txt"), "left over");
+    EXPECT_EQ(readFile(rig.tool.targetDir + "\\index.html"), "new");
+    EXPECT_EQ(readFile(rig.tool.targetDir + "\\extra.txt"), "left over");
 }
 
 // A left-over the extraction cannot write over would be installed in place of the
@@ -152,13 +137,10 @@ TEST(DeployPackage, LeftoverStagingFileThatCannotBeWrittenOverFailsTheExtraction
         Rig rig;
         const std::string stale = rig.tool.stagingDir + "\\js\\app.js";
         makeFolders(rig.tool.stagingDir + "\\js");
-        TempFolder::write(stale, "older package");
+        writeFile(stale, "older package");
         makeFolders(rig.tool.targetDir);
-        TempFolder::write(rig.tool.targetDir + "\\keep", "installed");
-        ZipWriter zip;
-        zip.add("js/app.js", "new");
-        zip.add("index.html", "new");
-        zip.save(rig.tool.packageFile);
+        writeFile(rig.tool.targetDir + "\\keep", "installed");
+        writeArchive(rig.tool.packageFile, {{"js/app.js", "new"}, {"index.html", "new"}});
         UniqueFileHandle holder;
         if (fault == Fault::ReadOnly)
             SetFileAttributesA(stale.c_str(), FILE_ATTRIBUTE_READONLY);
@@ -171,9 +153,9 @@ TEST(DeployPackage, LeftoverStagingFileThatCannotBeWrittenOverFailsTheExtraction
         holder.reset();
         SetFileAttributesA(stale.c_str(), FILE_ATTRIBUTE_NORMAL);
         EXPECT_EQ(rig.status.texts.back(), Texts::kStatusUnpackFailed);
-        EXPECT_EQ(TempFolder::read(stale), "older package");
+        EXPECT_EQ(readFile(stale), "older package");
         EXPECT_EQ(GetFileAttributesA((rig.tool.stagingDir + "\\index.html").c_str()), INVALID_FILE_ATTRIBUTES);
-        EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\keep"), "installed");
+        EXPECT_EQ(readFile(rig.tool.targetDir + "\\keep"), "installed");
         EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
     }
 }
@@ -181,13 +163,13 @@ TEST(DeployPackage, LeftoverStagingFileThatCannotBeWrittenOverFailsTheExtraction
 TEST(DeployPackage, PackageThatIsNoArchiveFailsWithoutTouchingTheTarget)
 {
     Rig rig;
-    TempFolder::write(rig.tool.packageFile, "not a zip");
+    writeFile(rig.tool.packageFile, "not a zip");
     makeFolders(rig.tool.targetDir);
-    TempFolder::write(rig.tool.targetDir + "\\keep", "x");
+    writeFile(rig.tool.targetDir + "\\keep", "x");
 
     EXPECT_EQ(rig.deploy(), WorkerOutcome::UnpackFailed);
     EXPECT_EQ(rig.status.texts.back(), Texts::kStatusUnpackFailed);
-    EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\keep"), "x");
+    EXPECT_EQ(readFile(rig.tool.targetDir + "\\keep"), "x");
     EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
     // A final state: the button neither retries nor starts the client.
     EXPECT_EQ(rig.tool.busy, 0);
@@ -201,82 +183,72 @@ TEST(DeployPackage, PackageWithAnEntryNotWrittenWholeFailsWithoutTouchingTheTarg
 {
     const struct {
         const char* what;
-        void (*second)(ZipWriter&);
+        TestEntry second;
     } cases[] = {
-        {"crc mismatch", [](ZipWriter& zip) { zip.add("js/app.js", "corrupt", true); }},
-        {"data shorter than declared", [](ZipWriter& zip) { zip.addDeclaring("js/app.js", "partial", 4096); }},
-        {"name refused", [](ZipWriter& zip) { zip.add("../escaped.txt", "evil"); }},
-        {"file that cannot be created", [](ZipWriter& zip) { zip.add("index.html/app.js", "x"); }},
-        {"folder that cannot be made", [](ZipWriter& zip) { zip.add("index.html/", ""); }},
+        {"crc mismatch", {"js/app.js", "corrupt", 0x12345678u}},
+        {"data shorter than declared", {"js/app.js", "partial", std::nullopt, 4096u}},
+        {"name refused", {"../escaped.txt", "evil"}},
+        {"file that cannot be created", {"index.html/app.js", "x"}},
+        {"folder that cannot be made", {"index.html/", ""}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Rig rig;
-        ZipWriter zip;
-        zip.add("index.html", "new");
-        c.second(zip);
-        zip.add("css/site.css", "never");
-        zip.save(rig.tool.packageFile);
+        writeArchive(rig.tool.packageFile, {{"index.html", "new"}, c.second, {"css/site.css", "never"}});
         makeFolders(rig.tool.targetDir + "\\js");
-        TempFolder::write(rig.tool.targetDir + "\\index.html", "old");
-        TempFolder::write(rig.tool.targetDir + "\\js\\app.js", "old app");
+        writeFile(rig.tool.targetDir + "\\index.html", "old");
+        writeFile(rig.tool.targetDir + "\\js\\app.js", "old app");
 
         EXPECT_EQ(rig.deploy(), WorkerOutcome::UnpackFailed);
 
         EXPECT_EQ(rig.status.texts.back(), Texts::kStatusUnpackFailed);
-        EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\index.html"), "old");
-        EXPECT_EQ(TempFolder::read(rig.tool.targetDir + "\\js\\app.js"), "old app");
+        EXPECT_EQ(readFile(rig.tool.targetDir + "\\index.html"), "old");
+        EXPECT_EQ(readFile(rig.tool.targetDir + "\\js\\app.js"), "old app");
         EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
         // What was unpacked stays in the staging folder, never moved into place.
-        EXPECT_EQ(TempFolder::read(rig.tool.stagingDir + "\\index.html"), "new");
-        EXPECT_FALSE(TempFolder::isFolder(rig.tool.stagingDir + "\\css"));
-        EXPECT_EQ(GetFileAttributesA((rig.root.path() + "\\app\\escaped.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(readFile(rig.tool.stagingDir + "\\index.html"), "new");
+        EXPECT_FALSE(folderExists(rig.tool.stagingDir + "\\css"));
+        EXPECT_EQ(GetFileAttributesA((rig.root.narrowPath() + "\\app\\escaped.txt").c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(rig.tool.busy, 0);
         EXPECT_EQ(rig.tool.failed, 0);
         EXPECT_EQ(rig.tool.launchOnConfirm, 0);
-        EXPECT_EQ(rig.currentDirectory() + "\\", rig.launcher.path() + "\\");
+        EXPECT_EQ(narrow(currentDirectory()) + "\\", rig.launcher.narrowPath() + "\\");
     }
 }
 
 TEST(DeployPackage, ReadOnlyFileInTheOldFolderMakesTheSwapFail)
 {
     Rig rig;
-    ZipWriter zip;
-    zip.add("index.html", "new");
-    zip.save(rig.tool.packageFile);
+    writeArchive(rig.tool.packageFile, {{"index.html", "new"}});
     makeFolders(rig.tool.targetDir);
-    TempFolder::write(rig.tool.targetDir + "\\ro", "x");
+    writeFile(rig.tool.targetDir + "\\ro", "x");
     SetFileAttributesA((rig.tool.targetDir + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY);
 
     EXPECT_EQ(rig.deploy(), WorkerOutcome::ApplyFailed);
     EXPECT_EQ(rig.status.texts.back(), Texts::kStatusApplyFailed);
-    EXPECT_EQ(TempFolder::read(rig.tool.stagingDir + "\\index.html"), "new");
+    EXPECT_EQ(readFile(rig.tool.stagingDir + "\\index.html"), "new");
     EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(UnzipFiles, ProgressPerEntryAndTheCurrentDirectoryRestored)
 {
     Rig rig;
-    ZipWriter zip;
-    zip.add("a.txt", "1");
-    zip.add("b.txt", "2");
-    zip.add("c.txt", "3");
-    zip.save(rig.root / "three.zip");
+    writeArchive(rig.root / "three.zip", {{"a.txt", "1"}, {"b.txt", "2"}, {"c.txt", "3"}});
     const std::string destination = rig.root / "out";
     makeFolders(destination);
 
     EXPECT_EQ(rig.tool.unzipFiles(rig.root / "three.zip", destination), 0);
     EXPECT_EQ(rig.bar.positions, (std::vector<int>{33, 66, 100}));
-    EXPECT_EQ(rig.currentDirectory() + "\\", rig.launcher.path() + "\\");
+    EXPECT_EQ(narrow(currentDirectory()) + "\\", rig.launcher.narrowPath() + "\\");
 }
 
 TEST(UnzipFiles, ManyEntriesSendOnlyChangedPercentages)
 {
     Rig rig;
-    ZipWriter zip;
+    std::vector<TestEntry> entries;
     for (int i = 0; i < 200; ++i)
-        zip.add("f" + std::to_string(i), "x");
-    zip.save(rig.root / "many.zip");
+        entries.push_back({"f" + std::to_string(i), "x"});
+    writeArchive(rig.root / "many.zip", entries);
     makeFolders(rig.root / "out");
 
     EXPECT_EQ(rig.tool.unzipFiles(rig.root / "many.zip", rig.root / "out"), 0);
@@ -291,50 +263,36 @@ TEST(UnzipFiles, WalkStoppedByABrokenEntryFailsWithTheDirectoryRestored)
 {
     struct Case {
         const char* what;
-        void (*build)(ZipWriter&);
+        std::vector<TestEntry> entries;
+        std::size_t claimedCount;
         const char* lastWritten;     // the entry the walk stopped in or after
         std::string lastContent;
         std::vector<int> percentages; // shown before the walk stopped
     };
     const Case cases[] = {
         {"crc mismatch",
-         [](ZipWriter& zip) {
-             zip.add("first.txt", "1");
-             zip.add("broken.txt", "payload", true);
-             zip.add("never.txt", "3");
-         },
+         {{"first.txt", "1"}, {"broken.txt", "payload", 0x12345678u}, {"never.txt", "3"}}, 0,
          "broken.txt", "payload", {33}},
         {"data shorter than declared",
-         [](ZipWriter& zip) {
-             zip.add("first.txt", "1");
-             zip.addDeclaring("short.txt", "abc", 1000);
-             zip.add("never.txt", "3");
-         },
+         {{"first.txt", "1"}, {"short.txt", "abc", std::nullopt, 1000u}, {"never.txt", "3"}}, 0,
          "short.txt", "abc", {33}},
         {"directory claims more entries than there are",
-         [](ZipWriter& zip) {
-             zip.add("first.txt", "1");
-             zip.add("second.txt", "2");
-             zip.add("third.txt", "3");
-             zip.claimCount(5);
-         },
+         {{"first.txt", "1"}, {"second.txt", "2"}, {"third.txt", "3"}}, 5,
          "third.txt", "3", {20, 40, 60}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Rig rig;
-        ZipWriter zip;
-        c.build(zip);
-        zip.save(rig.root / "broken.zip");
+        writeArchive(rig.root / "broken.zip", c.entries, c.claimedCount);
         const std::string destination = rig.root / "out";
         makeFolders(destination);
 
         EXPECT_EQ(rig.tool.unzipFiles(rig.root / "broken.zip", destination), -1);
-        EXPECT_EQ(TempFolder::read(destination + "\\first.txt"), "1");
-        EXPECT_EQ(TempFolder::read(destination + "\\" + c.lastWritten), c.lastContent);
+        EXPECT_EQ(readFile(destination + "\\first.txt"), "1");
+        EXPECT_EQ(readFile(destination + "\\" + c.lastWritten), c.lastContent);
         EXPECT_EQ(GetFileAttributesA((destination + "\\never.txt").c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(rig.bar.positions, c.percentages);
-        EXPECT_EQ(rig.currentDirectory() + "\\", rig.launcher.path() + "\\");
+        EXPECT_EQ(narrow(currentDirectory()) + "\\", rig.launcher.narrowPath() + "\\");
     }
 }
 
@@ -342,27 +300,23 @@ TEST(UnzipFiles, WalkStoppedByABrokenEntryFailsWithTheDirectoryRestored)
 TEST(UnzipFiles, RefusedNameFailsTheExtractionAndWritesNothing)
 {
     Rig rig;
-    ZipWriter zip;
-    zip.add("../escaped.txt", "evil");
-    zip.add("..\\escaped-back.txt", "evil");
-    zip.save(rig.root / "refused.zip");
+    writeArchive(rig.root / "refused.zip", {{"../escaped.txt", "evil"}, {"..\\escaped-back.txt", "evil"}});
     const std::string destination = rig.root / "a\\out";
     makeFolders(destination);
 
     EXPECT_EQ(rig.tool.unzipFiles(rig.root / "refused.zip", destination), -1);
     for (const char* name : {"\\escaped.txt", "\\escaped-back.txt", "\\a\\escaped.txt", "\\a\\escaped-back.txt"})
-        EXPECT_EQ(GetFileAttributesA((rig.root.path() + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
+        EXPECT_EQ(GetFileAttributesA((rig.root.narrowPath() + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
     EXPECT_EQ(rig.bar.positions, (std::vector<int>{}));
-    EXPECT_EQ(rig.currentDirectory() + "\\", rig.launcher.path() + "\\");
+    EXPECT_EQ(narrow(currentDirectory()) + "\\", rig.launcher.narrowPath() + "\\");
 }
 
 TEST(UnzipFiles, EmptyArchiveShowsNothingAndMissingPiecesFail)
 {
     Rig rig;
-    ZipWriter().save(rig.root / "empty.zip");
     // The reader only finds a directory that does not start the file, as in any
     // archive with a stub or a signature in front; one byte is enough.
-    TempFolder::write(rig.root / "empty.zip", std::string(1, '\0') + TempFolder::read(rig.root / "empty.zip"));
+    writeFile(rig.root / "empty.zip", std::string(1, '\0') + zipBytes({}));
     makeFolders(rig.root / "out");
     EXPECT_EQ(rig.tool.unzipFiles(rig.root / "empty.zip", rig.root / "out"), 0);
     EXPECT_TRUE(rig.bar.positions.empty());
@@ -376,9 +330,7 @@ TEST(UnzipFiles, EmptyArchiveShowsNothingAndMissingPiecesFail)
 TEST(InstallLocalPackage, NoPressCanStartASecondClientWhileTheWorkerStartsIt)
 {
     Rig rig; // no erp.exe beside the launcher: the start fails and returns
-    ZipWriter zip;
-    zip.add("index.html", "new");
-    zip.save(rig.tool.packageFile);
+    writeArchive(rig.tool.packageFile, {{"index.html", "new"}});
     bool startOffered = true;
     rig.status.onText = [&] {
         if (rig.status.texts.back() == Texts::kStatusStartFailed)

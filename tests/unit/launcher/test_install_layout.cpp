@@ -1,5 +1,5 @@
 #include "InstallLayout.h"
-#include "TempFolder.h"
+#include "TestFiles.h"
 #include "UpdateTool.h"
 #include "common/FileSystem.h"
 #include "common/VersionFolderName.h"
@@ -12,12 +12,12 @@
 TEST(MakeFolders, CreatesEveryLevelWhateverTheSeparators)
 {
     TempFolder folder;
-    EXPECT_EQ(makeFolders(folder.path() + "\\a/b\\c"), 0);
-    EXPECT_TRUE(TempFolder::isFolder(folder / "a\\b\\c"));
-    EXPECT_EQ(makeFolders(folder.path() + "/d/e/"), 0);
-    EXPECT_TRUE(TempFolder::isFolder(folder / "d\\e"));
+    EXPECT_EQ(makeFolders(folder.narrowPath() + "\\a/b\\c"), 0);
+    EXPECT_TRUE(folderExists(folder / "a\\b\\c"));
+    EXPECT_EQ(makeFolders(folder.narrowPath() + "/d/e/"), 0);
+    EXPECT_TRUE(folderExists(folder / "d\\e"));
     // Existing folders are passed over.
-    EXPECT_EQ(makeFolders(folder.path() + "\\a\\b\\c"), 0);
+    EXPECT_EQ(makeFolders(folder.narrowPath() + "\\a\\b\\c"), 0);
 }
 
 TEST(MakeFolders, LeadingSeparatorCreatesNothing)
@@ -29,15 +29,15 @@ TEST(MakeFolders, LeadingSeparatorCreatesNothing)
 TEST(MakeFolders, FailsWhereAFileStandsInTheWay)
 {
     TempFolder folder;
-    TempFolder::write(folder / "file", "x");
-    EXPECT_EQ(makeFolders(folder.path() + "\\file\\sub"), -1);
+    writeFile(folder / "file", "x");
+    EXPECT_EQ(makeFolders(folder.narrowPath() + "\\file\\sub"), -1);
 }
 
 TEST(MakeFolders, PathsUpTo198CharactersWorkAndLongerOnesAreRefusedWhole)
 {
     TempFolder folder;
     auto pathOfLength = [&](size_t length) {
-        std::string path = folder.path() + "\\";
+        std::string path = folder.narrowPath() + "\\";
         while (path.size() + 10 < length)
             path += "abcdefgh\\";
         path += std::string(length - path.size(), 'z');
@@ -46,12 +46,12 @@ TEST(MakeFolders, PathsUpTo198CharactersWorkAndLongerOnesAreRefusedWhole)
     const std::string longest = pathOfLength(198);
     ASSERT_EQ(longest.size(), 198u);
     EXPECT_EQ(makeFolders(longest), 0);
-    EXPECT_TRUE(TempFolder::isFolder(longest));
+    EXPECT_TRUE(folderExists(longest));
     EXPECT_EQ(makeFolders(longest + "\\"), 0);
 
     const std::string tooLong = pathOfLength(199) + "Q";
     EXPECT_EQ(makeFolders(tooLong), -1);
-    EXPECT_FALSE(TempFolder::isFolder(tooLong));
+    EXPECT_FALSE(folderExists(tooLong));
     EXPECT_EQ(makeFolders(std::string(5000, 'y')), -1);
 }
 
@@ -86,7 +86,7 @@ TEST(InstallLayout, LocalAppDataIsAShortExistingFolder)
 {
     const std::optional<std::string> folder = localAppDataFolder();
     ASSERT_TRUE(folder && !folder->empty());
-    EXPECT_TRUE(TempFolder::isFolder(*folder));
+    EXPECT_TRUE(folderExists(*folder));
     EXPECT_EQ(folder->find(' '), std::string::npos);
 }
 
@@ -129,29 +129,29 @@ TEST(InstallLayout, ResolvedPathsFollowTheLauncherAndTheUserFolder)
 TEST(CheckInstallation, ReadableRecordMeansInstalled)
 {
     TempFolder root, launcher;
-    TempFolder::write(root / "jsver.txt", "{\"platform\":\"3\",\"type\":\"4\",\"ver\":\"71\"}\n");
-    TempFolder::write(launcher / "res.dat", "ignored when installed");
-    UpdateTool tool(root.path(), launcher.path() + "\\");
+    writeFile(root / "jsver.txt", "{\"platform\":\"3\",\"type\":\"4\",\"ver\":\"71\"}\n");
+    writeFile(launcher / "res.dat", "ignored when installed");
+    UpdateTool tool(root.narrowPath(), launcher.narrowPath() + "\\");
 
     EXPECT_TRUE(tool.checkInstallation());
-    EXPECT_EQ(tool.targetDir, root.path() + "\\app\\71");
+    EXPECT_EQ(tool.targetDir, root.narrowPath() + "\\app\\71");
     EXPECT_EQ(tool.versionRecord.getPlatform(), "3");
 }
 
 TEST(CheckInstallation, ArchiveBesideTheLauncherInstallsItsShippedVersion)
 {
     TempFolder root, launcher;
-    TempFolder::write(launcher / "res.dat", "zip");
-    TempFolder::write(launcher / "jsver.txt", "{\"platform\":\"8\",\"type\":\"9\",\"ver\":\"5\"}");
-    UpdateTool tool(root.path(), launcher.path() + "\\");
+    writeFile(launcher / "res.dat", "zip");
+    writeFile(launcher / "jsver.txt", "{\"platform\":\"8\",\"type\":\"9\",\"ver\":\"5\"}");
+    UpdateTool tool(root.narrowPath(), launcher.narrowPath() + "\\");
 
     EXPECT_FALSE(tool.checkInstallation());
     EXPECT_EQ(tool.onlineInstall, 0);
     // The launcher folder already ends in a backslash; the doubled one still names the file.
-    EXPECT_EQ(tool.packageFile, launcher.path() + "\\\\res.dat");
+    EXPECT_EQ(tool.packageFile, launcher.narrowPath() + "\\\\res.dat");
     EXPECT_NE(GetFileAttributesA(tool.packageFile.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(tool.targetDir, root.path() + "\\app\\5");
-    EXPECT_EQ(tool.stagingDir, root.path() + "\\app\\temp5");
+    EXPECT_EQ(tool.targetDir, root.narrowPath() + "\\app\\5");
+    EXPECT_EQ(tool.stagingDir, root.narrowPath() + "\\app\\temp5");
     EXPECT_EQ(tool.versionRecord.getVer(), "5");
     EXPECT_EQ(tool.versionRecord.getType(), "9");
     EXPECT_EQ(tool.versionRecord.getPlatform(), "8");
@@ -162,25 +162,25 @@ TEST(CheckInstallation, ArchiveBesideTheLauncherInstallsItsShippedVersion)
 TEST(CheckInstallation, ArchiveWithoutItsRecordInstallsVersion70)
 {
     TempFolder root, launcher;
-    TempFolder::write(launcher / "res.dat", "zip");
-    UpdateTool tool(root.path(), launcher.path() + "\\");
+    writeFile(launcher / "res.dat", "zip");
+    UpdateTool tool(root.narrowPath(), launcher.narrowPath() + "\\");
 
     EXPECT_FALSE(tool.checkInstallation());
-    EXPECT_EQ(tool.targetDir, root.path() + "\\app\\70");
-    EXPECT_EQ(tool.stagingDir, root.path() + "\\app\\temp70");
+    EXPECT_EQ(tool.targetDir, root.narrowPath() + "\\app\\70");
+    EXPECT_EQ(tool.stagingDir, root.narrowPath() + "\\app\\temp70");
 }
 
 TEST(CheckInstallation, NothingBesideTheLauncherTakesTheNetworkRoad)
 {
     TempFolder root, launcher;
-    TempFolder::write(root / "jsver.txt", "{\"ver\":\"..\"}"); // damaged: install over it
-    UpdateTool tool(root.path(), launcher.path() + "\\");
+    writeFile(root / "jsver.txt", "{\"ver\":\"..\"}"); // damaged: install over it
+    UpdateTool tool(root.narrowPath(), launcher.narrowPath() + "\\");
 
     EXPECT_FALSE(tool.checkInstallation());
     EXPECT_EQ(tool.onlineInstall, 1);
-    EXPECT_EQ(tool.downloadFile, root.path() + "/download/pack");
-    EXPECT_EQ(tool.downloadDir, root.path() + "/download");
-    EXPECT_EQ(tool.packageFile, root.path() + "/download/package.nw");
+    EXPECT_EQ(tool.downloadFile, root.narrowPath() + "/download/pack");
+    EXPECT_EQ(tool.downloadDir, root.narrowPath() + "/download");
+    EXPECT_EQ(tool.packageFile, root.narrowPath() + "/download/package.nw");
     EXPECT_EQ(tool.versionRecord.getVer(), "70");
     EXPECT_TRUE(tool.targetDir.empty());
 }

@@ -1,4 +1,4 @@
-#include "TempFolder.h"
+#include "TestFiles.h"
 #include "VersionRecord.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@ struct Loaded {
 Loaded loadBytes(const TempFolder& folder, const std::string& bytes)
 {
     const std::string file = folder / "jsver.txt";
-    TempFolder::write(file, bytes);
+    writeFile(file, bytes);
     VersionRecord record;
     const bool ok = record.load(file);
     return {ok, record.getPlatform(), record.getType(), record.getVer()};
@@ -32,7 +32,7 @@ TEST(VersionRecord, SavedRecordIsOneSortedCompactLineWithCrLfAndLoadsBack)
     record.setVer("71.2");
     record.save();
 
-    EXPECT_EQ(TempFolder::read(folder / "jsver.txt"),
+    EXPECT_EQ(readFile(folder / "jsver.txt"),
               "{\"platform\":\"2\",\"type\":\"1\",\"ver\":\"71.2\"}\r\n");
     const VersionRecord again(folder / "jsver.txt");
     EXPECT_EQ(again.getPlatform(), "2");
@@ -47,7 +47,7 @@ TEST(VersionRecord, GbkVersionSurvivesTheRoundTripByteForByte)
     record.load(folder / "jsver.txt");
     record.setVer("\xB0\xE6\xB1\xBE" "7"); // "版本7"
     record.save();
-    EXPECT_EQ(TempFolder::read(folder / "jsver.txt"),
+    EXPECT_EQ(readFile(folder / "jsver.txt"),
               "{\"platform\":\"2\",\"type\":\"1\",\"ver\":\"\xB0\xE6\xB1\xBE" "7\"}\r\n");
     EXPECT_EQ(VersionRecord(folder / "jsver.txt").getVer(), "\xB0\xE6\xB1\xBE" "7");
 }
@@ -180,7 +180,7 @@ TEST(VersionRecord, RecordWhoseSavedLineWouldBeUnreadableIsRefused)
     EXPECT_FALSE(loadBytes(folder, joined).ok);
 
     const std::string file = folder / "jsver.txt";
-    TempFolder::write(file, fits);
+    writeFile(file, fits);
     VersionRecord record;
     ASSERT_TRUE(record.load(file));
     record.save();
@@ -205,5 +205,5 @@ TEST(VersionRecord, UnwritablePathLeavesNoFileAndNoCrash)
     VersionRecord record;
     record.load(folder / "missing folder\\jsver.txt");
     record.save();
-    EXPECT_FALSE(TempFolder::isFolder(folder / "missing folder"));
+    EXPECT_FALSE(folderExists(folder / "missing folder"));
 }

@@ -53,7 +53,7 @@ TEST_F(UpdateToolRemoveFolderTree, EitherTrailingSeparatorRemovesTheWholeTree)
 
         removeFolderTree(root / L"t" + suffix);
 
-        EXPECT_EQ(listTree(root.path()), std::vector<std::wstring>{}) << ansi(suffix);
+        EXPECT_EQ(listTree(root.path()), std::vector<std::wstring>{}) << narrow(suffix);
     }
 }
 
@@ -131,7 +131,7 @@ TEST(UpdateToolVolumeRoot, RootsOfDrivesAndSharesAreNamedInEverySpelling)
         {L"\\\\?\\UNC\\server\\share\\folder", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(namesVolumeRoot(c.path), c.root) << ansi(c.path);
+        EXPECT_EQ(namesVolumeRoot(c.path), c.root) << narrow(c.path);
 }
 
 } // namespace

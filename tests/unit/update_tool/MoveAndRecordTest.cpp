@@ -79,7 +79,7 @@ TEST_F(UpdateToolRecordVersion, FileHoldsExactlyTheVersionBytes)
         {L"\x7248", ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(ansi(c.version));
+        SCOPED_TRACE(narrow(c.version));
         writeFile(record, "a much longer previous record that must go");
 
         EXPECT_EQ(recordVersion(record, c.version), 0);

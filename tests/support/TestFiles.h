@@ -1,6 +1,10 @@
 #pragma once
 
 // Real files in a fresh temporary folder for tests of code that works on the disk.
+// Paths come in the two forms the programs use side by side: UTF-16, and narrow in
+// the ANSI code page, as the launcher names them.
+
+#include "TextConversion.h"
 
 #include <windows.h>
 
@@ -17,8 +21,10 @@ public:
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::wstring& path() const { return m_path; }
-    // `path()` joined with a relative name by a backslash.
+    std::string narrowPath() const { return narrow(m_path); }
+    // The path joined with a relative name by a backslash.
     std::wstring operator/(const std::wstring& name) const { return m_path + L'\\' + name; }
+    std::string operator/(const std::string& name) const { return narrowPath() + '\\' + name; }
 
 private:
     std::wstring m_path;
@@ -37,17 +43,19 @@ private:
 };
 
 std::wstring currentDirectory();
+
 void writeFile(const std::wstring& path, const std::string& bytes);
+void writeFile(const std::string& path, const std::string& bytes);
 // The file's bytes; "<missing>" when it cannot be read.
 std::string readFile(const std::wstring& path);
+std::string readFile(const std::string& path);
 bool fileExists(const std::wstring& path);
+bool fileExists(const std::string& path);
 bool folderExists(const std::wstring& path);
+bool folderExists(const std::string& path);
 void makeFolder(const std::wstring& path);
+void makeFolder(const std::string& path);
 
 // Every item below `root` as a sorted list of relative paths with backslashes;
 // folders end in a backslash.
 std::vector<std::wstring> listTree(const std::wstring& root);
-
-// Conversions for the narrow (ANSI code page) interfaces.
-std::string ansi(const std::wstring& text);
-std::wstring wide(const std::string& text);

@@ -88,6 +88,31 @@ void makeFolder(const std::wstring& path)
         throw std::runtime_error("cannot create a test folder");
 }
 
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    writeFile(widen(path), bytes);
+}
+
+std::string readFile(const std::string& path)
+{
+    return readFile(widen(path));
+}
+
+bool fileExists(const std::string& path)
+{
+    return fileExists(widen(path));
+}
+
+bool folderExists(const std::string& path)
+{
+    return folderExists(widen(path));
+}
+
+void makeFolder(const std::string& path)
+{
+    makeFolder(widen(path));
+}
+
 std::vector<std::wstring> listTree(const std::wstring& root)
 {
     std::vector<std::wstring> items;
@@ -102,27 +127,4 @@ std::vector<std::wstring> listTree(const std::wstring& root)
     }
     std::sort(items.begin(), items.end());
     return items;
-}
-
-std::string ansi(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::wstring wide(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
 }

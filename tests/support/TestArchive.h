@@ -1,8 +1,8 @@
 #pragma once
 
 // Zip archives written byte for byte by the tests: stored entries with any name
-// bytes (hostile, over-long, GBK) and, on request, a CRC or an uncompressed size that
-// does not match the data.
+// bytes (hostile, over-long, GBK) and, on request, a CRC, an uncompressed size or an
+// entry count that does not match the data.
 
 #include "common/ArchiveWalk.h"
 
@@ -36,7 +36,10 @@ constexpr std::uint16_t kUtf8Name = 1u << 11;
 constexpr std::uint16_t kEntryDosDate = ((2021 - 1980) << 9) | (6 << 5) | 15;
 constexpr std::uint16_t kEntryDosTime = (13 << 11) | (45 << 5) | (30 / 2);
 
-std::string zipBytes(const std::vector<TestEntry>& entries);
-void writeArchive(const std::wstring& path, const std::vector<TestEntry>& entries);
+// `claimedCount`, when not 0, is the number of entries the end record claims instead
+// of the real one; more than there are makes the move past the last real entry fail.
+std::string zipBytes(const std::vector<TestEntry>& entries, std::size_t claimedCount = 0);
+void writeArchive(const std::wstring& path, const std::vector<TestEntry>& entries, std::size_t claimedCount = 0);
+void writeArchive(const std::string& path, const std::vector<TestEntry>& entries, std::size_t claimedCount = 0);
 // Opened by its UTF-16 path through the Win32 file functions.
 UniqueArchive openArchive(const std::wstring& path);

@@ -21,7 +21,7 @@ void put32(std::string& out, std::uint32_t value)
 
 } // namespace
 
-std::string zipBytes(const std::vector<TestEntry>& entries)
+std::string zipBytes(const std::vector<TestEntry>& entries, std::size_t claimedCount)
 {
     std::string out;
     std::string directory;
@@ -72,17 +72,23 @@ std::string zipBytes(const std::vector<TestEntry>& entries)
     put32(out, 0x06054B50);
     put16(out, 0);
     put16(out, 0);
-    put16(out, static_cast<std::uint32_t>(entries.size()));
-    put16(out, static_cast<std::uint32_t>(entries.size()));
+    const auto count = static_cast<std::uint32_t>(claimedCount ? claimedCount : entries.size());
+    put16(out, count);
+    put16(out, count);
     put32(out, static_cast<std::uint32_t>(directory.size()));
     put32(out, directoryOffset);
     put16(out, 0);
     return out;
 }
 
-void writeArchive(const std::wstring& path, const std::vector<TestEntry>& entries)
+void writeArchive(const std::wstring& path, const std::vector<TestEntry>& entries, std::size_t claimedCount)
 {
-    writeFile(path, zipBytes(entries));
+    writeFile(path, zipBytes(entries, claimedCount));
+}
+
+void writeArchive(const std::string& path, const std::vector<TestEntry>& entries, std::size_t claimedCount)
+{
+    writeArchive(widen(path), entries, claimedCount);
 }
 
 UniqueArchive openArchive(const std::wstring& path)
