@@ -22,6 +22,7 @@ sys.path.insert(0, str(REPO / "tests" / "support"))
 import gateway  # noqa: E402
 import launcher  # noqa: E402
 import testca  # noqa: E402
+import texts  # noqa: E402
 import winerig  # noqa: E402
 
 PORT = winerig.GATEWAY_PORT
@@ -86,10 +87,9 @@ def launcher_install(server, url, work, name="launcher"):
         while time.perf_counter() - start < 600:
             peak = max(peak, vm_hwm_kib(run.process.pid))
             status = dialog.status()
-            if status == "更新文件完成，点击确定重新启动！":
+            if status == texts.STATUS_INSTALLED:
                 break
-            if status in ("更新失败！", "解压文件失败", "应用新文件失败！", "检查更新失败！请检查网络畅通！",
-                          "检查更新失败！请检查服务器！"):
+            if status in texts.DOWNLOAD_STATUSES | {texts.STATUS_NETWORK_ERROR, texts.STATUS_SERVER_ERROR}:
                 raise SystemExit(f"the launcher's install failed: {status}")
             time.sleep(0.2)
         else:

@@ -16,6 +16,7 @@ sys.path.insert(0, str(REPO / "tests" / "support"))
 import launcher  # noqa: E402
 import packages  # noqa: E402
 import testca  # noqa: E402
+import texts  # noqa: E402
 import winerig  # noqa: E402
 
 OUTPUT = REPO / "demo-output"
@@ -100,15 +101,14 @@ def main():
                 if status != shown:
                     say(f"  status: {status}   bar: {dialog.progress()[0]}%")
                     shown = status
-                if not taken and status.startswith("正在下载更新吧(") and \
-                        int(status[len("正在下载更新吧("):status.index("%")]) >= 30:
+                if not taken and texts.percent_shown(status) >= 30:
                     screenshot("2-downloading")
                     taken = True
-                if status in ("更新文件完成，点击确定重新启动！", "更新失败！", "解压文件失败", "应用新文件失败！"):
+                if status in texts.DOWNLOAD_STATUSES:
                     break
                 time.sleep(0.05)
             screenshot("3-installed")
-            if dialog.status() != "更新文件完成，点击确定重新启动！":
+            if dialog.status() != texts.STATUS_INSTALLED:
                 say("the install did not complete")
                 return 1
             say(f"  installed: {sorted(p.name for p in (launcher.install_root() / 'app' / '71').iterdir())}")

@@ -13,18 +13,13 @@ import pytest
 
 import launcher
 import packages
+import texts
 import winerig
 from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from gateway import Reply
 from update_tool_rig import launches, place_runtime, run_tool, wait_for_launches
 
 QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
-STATUS_APPLY_FAILED = "应用新文件失败！"
-STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
-LOG_APPLY_START = "开始应用新文件！%s\n"
-LOG_APPLY_FAILED = "应用新文件失败！"
-LOG_UNPACK_FAILED = "解压包失败！"
-LOG_EXTRACT_FAILED = "解压文件失败！"
 
 
 def files_below(folder):
@@ -70,17 +65,17 @@ def test_read_only_file_in_the_replaced_folder_fails_the_apply_and_loses_nothing
         with launcher.debug_output(tmp_path) as debug:
             with launcher.RunningLauncher(folder) as run:
                 dialog = launcher.Dialog().wait()
-                assert launcher.eventually(dialog.status, STATUS_APPLY_FAILED) == STATUS_APPLY_FAILED
-                assert dialog.button() == launcher.CAPTION_OK
+                assert launcher.eventually(dialog.status, texts.STATUS_APPLY_FAILED) == texts.STATUS_APPLY_FAILED
+                assert dialog.button() == texts.CAPTION_OK
                 pid = debug.first_pid()
                 messages = log_messages(debug, pid)
-                apply_start = (LOG_APPLY_START % staging_windows).encode("gbk")
-                assert messages[-2:] == [apply_start, LOG_APPLY_FAILED.encode("gbk")], messages[-4:]
+                apply_start = texts.gbk(texts.LOG_APPLY_START % staging_windows)
+                assert messages[-2:] == [apply_start, texts.gbk(texts.LOG_APPLY_FAILED)], messages[-4:]
 
                 # Final: the button neither retries nor starts anything.
                 dialog.click(launcher.ACTION)
-                assert launcher.probe_status("wait", launcher.UNPACK_FAILED_BOX, 1500) == 1
-                assert (dialog.status(), dialog.button()) == (STATUS_APPLY_FAILED, launcher.CAPTION_OK)
+                assert launcher.probe_status("wait", texts.UNPACK_FAILED_BOX, 1500) == 1
+                assert (dialog.status(), dialog.button()) == (texts.STATUS_APPLY_FAILED, texts.CAPTION_OK)
                 assert run.running() and launcher.launches(folder) == []
                 dialog.click(launcher.CANCEL)
                 assert run.wait() == 0
@@ -100,7 +95,7 @@ def test_read_only_file_in_the_replaced_folder_fails_the_apply_and_loses_nothing
     gw.expect("GET", "/p.zip", reply=Reply(packages.package()))
     with launcher.RunningLauncher(folder) as run:
         dialog = launcher.Dialog().wait()
-        assert launcher.eventually(dialog.status, STATUS_INSTALLED) == STATUS_INSTALLED
+        assert launcher.eventually(dialog.status, texts.STATUS_INSTALLED) == texts.STATUS_INSTALLED
         dialog.click(launcher.CANCEL)
         assert run.wait() == 0
     assert files_below(install_root / "app" / "71") == packages.SAMPLE_APP
@@ -172,9 +167,9 @@ def held_open(folder, path):
 
 @pytest.mark.parametrize("how", ["read-only", "held-open"])
 @pytest.mark.parametrize("stale, log", [
-    ("download/pack", LOG_UNPACK_FAILED),
-    ("download/package.nw", LOG_UNPACK_FAILED),
-    ("app/temp72/js/app.js", LOG_EXTRACT_FAILED),
+    ("download/pack", texts.LOG_UNPACK_FAILED),
+    ("download/package.nw", texts.LOG_UNPACK_FAILED),
+    ("app/temp72/js/app.js", texts.LOG_EXTRACT_FAILED),
 ], ids=["pack", "package.nw", "staging"])
 def test_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, install_root, stale, log, how):
     # An earlier install of 71 left its download behind, and an attempt at 72 was
@@ -200,10 +195,10 @@ def test_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, inst
         with launcher.debug_output(tmp_path) as debug:
             with launcher.RunningLauncher(folder) as run:
                 dialog = launcher.Dialog().wait()
-                status = launcher.eventually(dialog.status, launcher.STATUS_UNPACK_FAILED)
-                assert status == launcher.STATUS_UNPACK_FAILED, files_below(install_root / "app")
-                assert dialog.button() == launcher.CAPTION_OK
-                assert log.encode("gbk") in log_messages(debug, debug.first_pid())
+                status = launcher.eventually(dialog.status, texts.STATUS_UNPACK_FAILED)
+                assert status == texts.STATUS_UNPACK_FAILED, files_below(install_root / "app")
+                assert dialog.button() == texts.CAPTION_OK
+                assert texts.gbk(log) in log_messages(debug, debug.first_pid())
                 dialog.click(launcher.CANCEL)
                 assert run.wait() == 0
         assert not (install_root / "app" / "72").exists()
@@ -212,7 +207,7 @@ def test_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, inst
     # Once the file may be replaced again, the next start installs the new package.
     with launcher.RunningLauncher(folder) as run:
         dialog = launcher.Dialog().wait()
-        assert launcher.eventually(dialog.status, STATUS_INSTALLED) == STATUS_INSTALLED
+        assert launcher.eventually(dialog.status, texts.STATUS_INSTALLED) == texts.STATUS_INSTALLED
         dialog.click(launcher.CANCEL)
         assert run.wait() == 0
     assert files_below(install_root / "app" / "72") == new_app

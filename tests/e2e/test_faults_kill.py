@@ -20,14 +20,13 @@ import pytest
 
 import launcher
 import packages
+import texts
 import winerig
 from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from gateway import Reply
 
 QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
-STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
-STATUS_DOWNLOADING = "正在下载更新吧("
-STATUS_EXTRACTED = "正在部署包(100%)..."
+STATUS_EXTRACTED = texts.phase(texts.PHASE_EXTRACT, 100)
 RUNS = int(os.environ.get("ZORVIK_FAULT_RUNS", "1"))
 # A whole install of the bulky package on a loaded machine; only ever a bound.
 INSTALL_WAIT = 180
@@ -42,9 +41,9 @@ OLD_FILES = 3000
 
 # Log lines the holds wait for; the launcher then waits at its next line.
 ANSWER_WITH_URL = PACKAGE_PATH  # the answer; next: the download file's name, after the download
-SECOND_EXTRACTION = "temp71---"  # the header of package.nw's extraction; next: "开始删除旧文件！"
-DELETE_START = "开始删除旧文件！"  # next: "开始应用新文件！", right before the rename
-LOG_APPLY_START = "开始应用新文件！".encode("gbk")
+SECOND_EXTRACTION = "temp71---"  # the header of package.nw's extraction; next: the deletion's start
+DELETE_START = texts.log_lead(texts.LOG_DELETE_START)  # next: the application's start, right before the rename
+LOG_APPLY_START = texts.gbk(texts.log_lead(texts.LOG_APPLY_START))
 
 
 @pytest.fixture
@@ -113,7 +112,7 @@ class KillPoint:
 
 def reach_download(run, debug, root, dialog):
     pack = root / "download" / "pack"
-    wait_until(lambda: dialog.status().startswith(STATUS_DOWNLOADING), "no download progress shown")
+    wait_until(lambda: dialog.status().startswith(texts.PHASE_DOWNLOAD), "no download progress shown")
     wait_until(lambda: size(pack) > 0, "nothing downloaded")
     run.freeze()
     assert 0 < size(pack) < len(PACKAGE)
@@ -187,8 +186,8 @@ def install_and_check(folder, root, ver, files):
     """Runs the launcher to the end of an install and checks what it left."""
     with launcher.RunningLauncher(folder) as run:
         dialog = launcher.Dialog().wait()
-        status = launcher.eventually(dialog.status, STATUS_INSTALLED, INSTALL_WAIT)
-        assert status == STATUS_INSTALLED
+        status = launcher.eventually(dialog.status, texts.STATUS_INSTALLED, INSTALL_WAIT)
+        assert status == texts.STATUS_INSTALLED
         dialog.click(launcher.CANCEL)
         assert run.wait() == 0
     record = ('{"platform":"2","type":"1","ver":"%s"}\r\n' % ver).encode()
@@ -213,7 +212,7 @@ def test_install_killed_at_a_stage_ends_installed_on_the_next_start(tmp_path, gw
             dialog = launcher.Dialog().wait()
             reach(run, debug, install_root, dialog)
             run.terminate(windows_pid)
-    assert launcher.probe_status("gone", launcher.DIALOG, launcher.WAIT_SECONDS * 1000) == 0
+    assert launcher.probe_status("gone", texts.DIALOG, launcher.WAIT_SECONDS * 1000) == 0
     assert not (install_root / "jsver.txt").exists()
     assert launcher.launches(folder) == []
 

@@ -10,15 +10,12 @@ import pytest
 import gateway
 import launcher
 import packages
+import texts
 import winerig
 from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from gateway import Reply
 
 QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
-STATUS_SERVER_ERROR = "检查更新失败！请检查服务器！"
-STATUS_UPDATE_FAILED = "更新失败！"
-STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
-STATUS_DOWNLOADING = "正在下载更新吧("
 
 pytestmark = pytest.mark.usefixtures("install_root")
 
@@ -79,17 +76,17 @@ def test_answer_cut_by_a_reset_fails_the_check_and_the_retry_installs(tmp_path, 
         # before their end reach the launcher from wine as a complete answer with an
         # empty body, which is unparsable: the check fails either way and offers the
         # retry; nothing is downloaded.
-        shown = (launcher.STATUS_NETWORK_ERROR,) if cut == "in-body" else \
-            (launcher.STATUS_NETWORK_ERROR, STATUS_SERVER_ERROR)
+        shown = (texts.STATUS_NETWORK_ERROR,) if cut == "in-body" else \
+            (texts.STATUS_NETWORK_ERROR, texts.STATUS_SERVER_ERROR)
         status = launcher.eventually(lambda: dialog.status() in shown, True)
         assert status is True, dialog.status()
-        assert dialog.button() == launcher.CAPTION_RETRY
+        assert dialog.button() == texts.CAPTION_RETRY
         assert nothing_installed(install_root)
 
         gw.expect("POST", "/gateway.php", body=QUERY, reply=full)
         gw.expect("GET", "/p.zip", reply=Reply(packages.package()))
         dialog.click(launcher.ACTION)
-        wait_for(dialog, STATUS_INSTALLED)
+        wait_for(dialog, texts.STATUS_INSTALLED)
     assert (install_root / "app" / "71" / "index.html").read_bytes() == packages.SAMPLE_APP["index.html"]
 
 
@@ -98,12 +95,12 @@ def test_dialog_answers_while_the_worker_waits_and_cancel_ends_it_at_once(tmp_pa
     if stall == "answer-held":
         # The gateway takes the request and sends nothing back.
         gw.expect("POST", "/gateway.php", body=QUERY, reply=Reply.json({"code": 1}, hold_after=0))
-        shown, requests = launcher.STATUS_CHECKING, 1
+        shown, requests = texts.STATUS_CHECKING, 1
     else:
         large = packages.large_package()
         gw.expect("POST", "/gateway.php", body=QUERY, reply=answer(gw.url("/p.zip")))
         gw.expect("GET", "/p.zip", reply=Reply(large, drip=(2048, 0.25)))  # about a minute
-        shown, requests = STATUS_DOWNLOADING, 2
+        shown, requests = texts.PHASE_DOWNLOAD, 2
     run, dialog = start(tmp_path)
     with run:
         assert launcher.eventually(lambda: len(gw.requests), requests) == requests
@@ -111,11 +108,11 @@ def test_dialog_answers_while_the_worker_waits_and_cancel_ends_it_at_once(tmp_pa
         # The user-interface thread is free: its windows answer, the About box opens
         # and closes, and the worker goes on waiting.
         dialog.keys("alt+/")
-        about = launcher.Dialog(launcher.ABOUT).wait()
+        about = launcher.Dialog(texts.ABOUT).wait()
         about.click(launcher.ABOUT_OK)
-        assert launcher.probe_status("gone", launcher.ABOUT, launcher.WAIT_SECONDS * 1000) == 0
+        assert launcher.probe_status("gone", texts.ABOUT, launcher.WAIT_SECONDS * 1000) == 0
         assert dialog.status().startswith(shown)
-        assert dialog.button() == launcher.CAPTION_OK
+        assert dialog.button() == texts.CAPTION_OK
         assert run.running()
 
         dialog.click(launcher.CANCEL)
@@ -150,11 +147,11 @@ def test_gateway_certificate_is_always_refused(tmp_path, gateway_factory, elsewh
         run, dialog = start(tmp_path)
         with run:
             for _ in range(2):
-                wait_for(dialog, launcher.STATUS_NETWORK_ERROR)
-                assert dialog.button() == launcher.CAPTION_RETRY
+                wait_for(dialog, texts.STATUS_NETWORK_ERROR)
+                assert dialog.button() == texts.CAPTION_RETRY
                 # Only a pass that ended in the retryable failure lets a press through.
                 retry(dialog, lambda: server.connections)
-            wait_for(dialog, launcher.STATUS_NETWORK_ERROR)
+            wait_for(dialog, texts.STATUS_NETWORK_ERROR)
         assert server.requests == []  # not a byte of the form went out
     finally:
         server.stop()
@@ -174,9 +171,9 @@ def test_package_server_certificate_is_always_refused(tmp_path, gw, gateway_fact
     run, dialog = start(tmp_path)
     with run:
         for _ in range(2):
-            wait_for(dialog, STATUS_UPDATE_FAILED)
-            assert dialog.button() == launcher.CAPTION_RETRY
+            wait_for(dialog, texts.STATUS_UPDATE_FAILED)
+            assert dialog.button() == texts.CAPTION_RETRY
             retry(dialog, lambda: len(gw.requests))
-        wait_for(dialog, STATUS_UPDATE_FAILED)
+        wait_for(dialog, texts.STATUS_UPDATE_FAILED)
     assert [r.method for r in server.requests] == (["POST"] * 3 if server is gw else [])
     assert nothing_installed(install_root)

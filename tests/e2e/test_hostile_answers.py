@@ -19,27 +19,23 @@ import hostile_answers as ha
 import hostile_rig as rig
 import launcher
 import packages
+import texts
 import winerig
 from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from hostile_rig import DEFAULT_QUERY
 
 SEED = 20261207
 KEYED = winerig.package_private_key() is not None
-STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
-STATUS_NO_UPDATE = "不需要更新，点击确定启动应用程序！"
-STATUS_SERVER_ERROR = "检查更新失败！请检查服务器！"
-STATUS_NETWORK_ERROR = "检查更新失败！请检查网络畅通！"
-STATUS_BAD_PARAMETERS = "参数错误！"
 
 # Outcome of the query -> (its status texts, button captions, busy, failed, launch,
 # package assigned), as the launcher documents them. Only a package keeps the pass
 # running into the download.
 QUERY_OUTCOMES = {
-    "server-error": ([STATUS_SERVER_ERROR], [ha.CAPTION_RETRY], 0, 1, 0, 0),
-    "network-error": ([STATUS_NETWORK_ERROR], [ha.CAPTION_RETRY], 0, 1, 0, 0),
-    "refused": ([STATUS_BAD_PARAMETERS], [], 0, 0, 0, 0),
+    "server-error": ([texts.STATUS_SERVER_ERROR], [texts.CAPTION_RETRY], 0, 1, 0, 0),
+    "network-error": ([texts.STATUS_NETWORK_ERROR], [texts.CAPTION_RETRY], 0, 1, 0, 0),
+    "refused": ([texts.STATUS_BAD_PARAMETERS], [], 0, 0, 0, 0),
     "url-not-text": ([], [], 0, 0, 0, 0),
-    "no-update": ([STATUS_NO_UPDATE], [], 0, 0, 1, 1),
+    "no-update": ([texts.STATUS_NO_UPDATE], [], 0, 0, 1, 1),
     "package": ([], [], 1, 0, 0, 1),
 }
 
@@ -113,9 +109,9 @@ def _outcome(query):
 
 def _final_status(record):
     """The status line the user is left with after the pass."""
-    texts = [t for t in record["query"]["status"] + record["download"]["status"]
-             if not t.startswith(ha.PHASE_PREFIXES)]
-    return texts[-1] if texts else ha.STATUS_CHECKING
+    shown = [t for t in record["query"]["status"] + record["download"]["status"]
+             if not t.startswith(texts.PHASE_PREFIXES)]
+    return shown[-1] if shown else texts.STATUS_CHECKING
 
 
 @pytest.fixture(scope="module")
@@ -172,10 +168,10 @@ def test_every_pass_ends_in_a_documented_state(campaign, answers):
     for answer, record in zip(answers, campaign["records"]):
         outcome = _outcome(record["query"])
         download = record["download"]
-        texts = [t for t in download["status"] if not t.startswith(ha.PHASE_PREFIXES)]
-        if outcome is None or download["busy"] != 0 or len(texts) > 1 or \
-                not set(texts) <= ha.DOWNLOAD_STATUSES or (texts and outcome != "package") or \
-                (outcome == "package" and not texts):
+        shown = [t for t in download["status"] if not t.startswith(texts.PHASE_PREFIXES)]
+        if outcome is None or download["busy"] != 0 or len(shown) > 1 or \
+                not set(shown) <= texts.DOWNLOAD_STATUSES or (shown and outcome != "package") or \
+                (outcome == "package" and not shown):
             wrong.append((answer.name, record))
         counts[(outcome, _final_status(record))] += 1
     print("\nanswers tried:", len(answers))
@@ -206,7 +202,7 @@ def test_every_install_is_found_by_the_next_start(campaign, answers):
     next start takes the installed road into the folder just deployed."""
     wrong = []
     for answer, record in zip(answers, campaign["records"]):
-        installed = _final_status(record) == STATUS_INSTALLED
+        installed = _final_status(record) == texts.STATUS_INSTALLED
         saved = record["saved"]
         if installed != bool(saved["loads"]) or (installed and saved["ver"] != record["query"]["ver"]):
             wrong.append((answer.name, record["query"]["ver"], saved))
@@ -241,52 +237,52 @@ def test_documented_answers_end_as_documented(campaign, answers):
     """Answers whose handling the launcher fixes, by name: the final status line."""
     by_name = {a.name: r for a, r in zip(answers, campaign["records"])}
     expected = {
-        "type/code/string-digit": STATUS_SERVER_ERROR,
-        "type/top/array": STATUS_SERVER_ERROR,
-        "type/result/string": STATUS_SERVER_ERROR,
-        "type/url/null": ha.STATUS_CHECKING,
-        "type/url/int71": ha.STATUS_CHECKING,
-        "type/version/fraction": STATUS_NETWORK_ERROR,
-        "type/version/array": STATUS_NETWORK_ERROR,
-        "type/code/minus-one": STATUS_BAD_PARAMETERS,
-        "absent/url": STATUS_NO_UPDATE,
-        "absent/result": STATUS_NO_UPDATE,
-        "absent/version": STATUS_INSTALLED,
-        "nul/trailing-garbage": STATUS_NO_UPDATE,
-        "nul/leading": STATUS_SERVER_ERROR,
-        "size/10238": STATUS_NO_UPDATE,
-        "size/10238-no-length": STATUS_NO_UPDATE,
-        "size/10238-chunked": STATUS_NO_UPDATE,
-        "size/10239": STATUS_NETWORK_ERROR,
-        "size/10239-no-length": STATUS_NETWORK_ERROR,
-        "size/1048576": STATUS_NETWORK_ERROR,
-        "size/empty": STATUS_SERVER_ERROR,
+        "type/code/string-digit": texts.STATUS_SERVER_ERROR,
+        "type/top/array": texts.STATUS_SERVER_ERROR,
+        "type/result/string": texts.STATUS_SERVER_ERROR,
+        "type/url/null": texts.STATUS_CHECKING,
+        "type/url/int71": texts.STATUS_CHECKING,
+        "type/version/fraction": texts.STATUS_NETWORK_ERROR,
+        "type/version/array": texts.STATUS_NETWORK_ERROR,
+        "type/code/minus-one": texts.STATUS_BAD_PARAMETERS,
+        "absent/url": texts.STATUS_NO_UPDATE,
+        "absent/result": texts.STATUS_NO_UPDATE,
+        "absent/version": texts.STATUS_INSTALLED,
+        "nul/trailing-garbage": texts.STATUS_NO_UPDATE,
+        "nul/leading": texts.STATUS_SERVER_ERROR,
+        "size/10238": texts.STATUS_NO_UPDATE,
+        "size/10238-no-length": texts.STATUS_NO_UPDATE,
+        "size/10238-chunked": texts.STATUS_NO_UPDATE,
+        "size/10239": texts.STATUS_NETWORK_ERROR,
+        "size/10239-no-length": texts.STATUS_NETWORK_ERROR,
+        "size/1048576": texts.STATUS_NETWORK_ERROR,
+        "size/empty": texts.STATUS_SERVER_ERROR,
         # Cut short of its Content-Length: a reset reads as a clean end under wine,
         # and the launcher takes it for the failed read it is.
-        "size/short-of-length": STATUS_NETWORK_ERROR,
+        "size/short-of-length": texts.STATUS_NETWORK_ERROR,
         # Too deep to parse is not parsable: the server's fault, not the network's.
-        "nest/array-10000-open": STATUS_SERVER_ERROR,
-        "nest/array-1001": STATUS_SERVER_ERROR,
-        "nest/object-2000-open": STATUS_SERVER_ERROR,
-        "version/package/dotdot-back": STATUS_SERVER_ERROR,
-        "version/package/z-tmp": STATUS_SERVER_ERROR,
-        "version/package/unc": STATUS_SERVER_ERROR,
-        "version/package/con": STATUS_SERVER_ERROR,
-        "version/package/len-256": STATUS_SERVER_ERROR,
-        "version/package/len-100": STATUS_INSTALLED,
+        "nest/array-10000-open": texts.STATUS_SERVER_ERROR,
+        "nest/array-1001": texts.STATUS_SERVER_ERROR,
+        "nest/object-2000-open": texts.STATUS_SERVER_ERROR,
+        "version/package/dotdot-back": texts.STATUS_SERVER_ERROR,
+        "version/package/z-tmp": texts.STATUS_SERVER_ERROR,
+        "version/package/unc": texts.STATUS_SERVER_ERROR,
+        "version/package/con": texts.STATUS_SERVER_ERROR,
+        "version/package/len-256": texts.STATUS_SERVER_ERROR,
+        "version/package/len-100": texts.STATUS_INSTALLED,
         # Longer versions put the folder paths past the launcher's 200-byte path
         # buffers: nothing can be unpacked, and nothing is written elsewhere instead.
-        "version/package/len-150": "解压文件失败",
-        "version/package/len-255": "解压文件失败",
-        "version/package/chinese": STATUS_INSTALLED,
-        "version/package/format-sn": STATUS_INSTALLED,
+        "version/package/len-150": texts.STATUS_UNPACK_FAILED,
+        "version/package/len-255": texts.STATUS_UNPACK_FAILED,
+        "version/package/chinese": texts.STATUS_INSTALLED,
+        "version/package/format-sn": texts.STATUS_INSTALLED,
         # The package server's status is not looked at: a 404 page is no archive.
-        "url/not-found": "解压文件失败",
-        "url/huge-host": "更新失败！",
-        "url/port-65536": "更新失败！",
-        "url/gateway-not-a-zip": "解压文件失败",
+        "url/not-found": texts.STATUS_UNPACK_FAILED,
+        "url/huge-host": texts.STATUS_UPDATE_FAILED,
+        "url/port-65536": texts.STATUS_UPDATE_FAILED,
+        "url/gateway-not-a-zip": texts.STATUS_UNPACK_FAILED,
         # No release can sign a version that is not UTF-8: a build with a key refuses it.
-        "bytes/version/gbk": STATUS_SERVER_ERROR if KEYED else STATUS_INSTALLED,
+        "bytes/version/gbk": texts.STATUS_SERVER_ERROR if KEYED else texts.STATUS_INSTALLED,
     }
     got = {name: _final_status(by_name[name]) for name in expected}
     assert got == expected
@@ -298,10 +294,11 @@ def _proof_expected(name):
     download (bytes other than the digest's), or installed."""
     family, _, label = name[len("proof/"):].partition("/")
     if family == "package" or label == "other-digest-given":
-        return STATUS_INSTALLED if label == "genuine" else "更新失败！"
+        return texts.STATUS_INSTALLED if label == "genuine" else texts.STATUS_UPDATE_FAILED
     if family == "sha256":
-        return STATUS_INSTALLED if label == "upper" or (label == "null" and not KEYED) else STATUS_SERVER_ERROR
-    return STATUS_SERVER_ERROR if KEYED else STATUS_INSTALLED
+        installs = label == "upper" or (label == "null" and not KEYED)
+        return texts.STATUS_INSTALLED if installs else texts.STATUS_SERVER_ERROR
+    return texts.STATUS_SERVER_ERROR if KEYED else texts.STATUS_INSTALLED
 
 
 def test_package_proofs_end_as_documented_with_nothing_unpacked_or_recorded(campaign, answers):
@@ -314,9 +311,9 @@ def test_package_proofs_end_as_documented_with_nothing_unpacked_or_recorded(camp
     for answer, record in proofs:
         got[answer.name] = (_final_status(record), record["download"]["failed"])
         status = _proof_expected(answer.name)
-        expected[answer.name] = (status, int(status != STATUS_INSTALLED))
+        expected[answer.name] = (status, int(status != texts.STATUS_INSTALLED))
         root = campaign["roots"] / f"a{record['case']}"
-        if status != STATUS_INSTALLED:
+        if status != texts.STATUS_INSTALLED:
             left = sorted(str(p.relative_to(root)) for p in root.rglob("*")) if root.exists() else []
             if left not in ([], ["download"]) or record["saved"]["loads"]:
                 leftovers[answer.name] = left
@@ -343,7 +340,7 @@ def test_the_launcher_shows_what_the_driver_found(name, tmp_path, campaign, answ
     index = next(i for i, a in enumerate(answers) if a.name == name)
     record = campaign["records"][index]
     expected = _final_status(record)
-    caption = (record["query"]["button"] + record["download"]["button"] or [launcher.CAPTION_OK])[-1]
+    caption = (record["query"]["button"] + record["download"]["button"] or [texts.CAPTION_OK])[-1]
 
     gw = gateway_factory(port=winerig.GATEWAY_PORT)
     gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answers[index].reply())
@@ -352,7 +349,7 @@ def test_the_launcher_shows_what_the_driver_found(name, tmp_path, campaign, answ
     tmp_before = rig.snapshot(tmp_path)
     with launcher.RunningLauncher(folder) as run:
         dialog = launcher.Dialog().wait()
-        if expected == ha.STATUS_CHECKING:
+        if expected == texts.STATUS_CHECKING:
             assert launcher.eventually(lambda: len(gw.requests), 1) == 1
             time.sleep(1.0)  # the worker has ended; nothing may change the text
         assert launcher.eventually(dialog.status, expected) == expected

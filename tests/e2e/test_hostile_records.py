@@ -14,12 +14,12 @@ import gateway
 import hostile_records as hr
 import hostile_rig as rig
 import launcher
+import texts
 import winerig
 from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from hostile_rig import DEFAULT_QUERY
 
 SEED = 20261208
-STATUS_BAD_PARAMETERS = "参数错误！"
 REFUSAL = gateway.Reply(b'{"code":1}')
 
 
@@ -92,7 +92,7 @@ def test_each_record_reads_as_installed_or_as_not_installed(campaign, records):
             query = got["query"]
             ok = got["loaded"] == 0 and defaults == (b"2", b"1", b"70") and \
                 (query["status"], query["button"], query["busy"], query["failed"], query["launch"]) == \
-                ([STATUS_BAD_PARAMETERS], [], 0, 0, 0)
+                ([texts.STATUS_BAD_PARAMETERS], [], 0, 0, 0)
             if record.shipped is None:
                 # The network road, asking with the defaults.
                 ok = ok and got["online"] == 1 and got["target"] == ""
@@ -169,7 +169,7 @@ def test_the_launcher_reads_the_record_as_the_driver_did(name, tmp_path, campaig
         gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=REFUSAL)
         with launcher.RunningLauncher(folder) as run:
             dialog = launcher.Dialog().wait()
-            assert launcher.eventually(dialog.status, STATUS_BAD_PARAMETERS) == STATUS_BAD_PARAMETERS
+            assert launcher.eventually(dialog.status, texts.STATUS_BAD_PARAMETERS) == texts.STATUS_BAD_PARAMETERS
             dialog.close()
             assert run.wait() == 0
 

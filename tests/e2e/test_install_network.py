@@ -10,6 +10,7 @@ import pytest
 
 import launcher
 import packages
+import texts
 import winerig
 import ziputil
 from conftest_http import gateway_factory, trusted_ca  # noqa: F401
@@ -18,11 +19,6 @@ from gateway import Reply
 GATEWAY_PORT = winerig.GATEWAY_PORT  # the gateway compiled into the build
 DEFAULT_QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
 
-STATUS_SERVER_ERROR = "检查更新失败！请检查服务器！"
-STATUS_BAD_PARAMETERS = "参数错误！"
-STATUS_NO_UPDATE = "不需要更新，点击确定启动应用程序！"
-STATUS_UPDATE_FAILED = launcher.STATUS_UPDATE_FAILED
-STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
 
 
 pytestmark = pytest.mark.usefixtures("install_root")
@@ -83,9 +79,9 @@ def test_fresh_machine_installs_from_the_network_and_starts_on_the_button(tmp_pa
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
-        wait_for(dialog, STATUS_INSTALLED)
+        wait_for(dialog, texts.STATUS_INSTALLED)
         launcher.screenshot("network-install-done")
-        assert dialog.button() == launcher.CAPTION_OK
+        assert dialog.button() == texts.CAPTION_OK
         assert dialog.progress()[0] == 100
 
         app = install_root / "app" / "71"
@@ -113,7 +109,7 @@ def test_local_app_data_named_outside_the_code_page_installs_below_its_short_nam
         folder, run = start(tmp_path)
         with run:
             dialog = launcher.Dialog().wait()
-            wait_for(dialog, STATUS_INSTALLED)
+            wait_for(dialog, texts.STATUS_INSTALLED)
             root = local / "tarnvaleerp"
             for name, data in packages.SAMPLE_APP.items():
                 assert (root / "app" / "71" / name).read_bytes() == data
@@ -142,21 +138,21 @@ def test_damaged_record_falls_back_to_the_defaults_in_the_query(tmp_path, gw, in
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
-        wait_for(dialog, STATUS_BAD_PARAMETERS)
+        wait_for(dialog, texts.STATUS_BAD_PARAMETERS)
 
 
 @pytest.mark.parametrize("reply, status, caption, button_retries", [
-    (Reply.json({"code": 1}), STATUS_BAD_PARAMETERS, launcher.CAPTION_OK, False),
-    (Reply.json({"code": "0", "result": {"url": ""}}), STATUS_SERVER_ERROR, launcher.CAPTION_RETRY, True),
-    (Reply(b"<html>gateway down</html>"), STATUS_SERVER_ERROR, launcher.CAPTION_RETRY, True),
-    (Reply.json([0]), STATUS_SERVER_ERROR, launcher.CAPTION_RETRY, True),
-    (Reply.json({"code": 0, "result": "later"}), STATUS_SERVER_ERROR, launcher.CAPTION_RETRY, True),
-    (Reply.json({"code": 0, "result": {"url": "u", "version": "../.."}}), STATUS_SERVER_ERROR,
-     launcher.CAPTION_RETRY, True),
-    (Reply.json({"code": 0, "result": {"url": "u", "version": 1.5}}), launcher.STATUS_NETWORK_ERROR,
-     launcher.CAPTION_RETRY, True),
-    (Reply.json({"code": 0}, size=10239), launcher.STATUS_NETWORK_ERROR, launcher.CAPTION_RETRY, True),
-    (Reply.json({"code": 0, "result": {"url": 5}}), launcher.STATUS_CHECKING, launcher.CAPTION_OK, False),
+    (Reply.json({"code": 1}), texts.STATUS_BAD_PARAMETERS, texts.CAPTION_OK, False),
+    (Reply.json({"code": "0", "result": {"url": ""}}), texts.STATUS_SERVER_ERROR, texts.CAPTION_RETRY, True),
+    (Reply(b"<html>gateway down</html>"), texts.STATUS_SERVER_ERROR, texts.CAPTION_RETRY, True),
+    (Reply.json([0]), texts.STATUS_SERVER_ERROR, texts.CAPTION_RETRY, True),
+    (Reply.json({"code": 0, "result": "later"}), texts.STATUS_SERVER_ERROR, texts.CAPTION_RETRY, True),
+    (Reply.json({"code": 0, "result": {"url": "u", "version": "../.."}}), texts.STATUS_SERVER_ERROR,
+     texts.CAPTION_RETRY, True),
+    (Reply.json({"code": 0, "result": {"url": "u", "version": 1.5}}), texts.STATUS_NETWORK_ERROR,
+     texts.CAPTION_RETRY, True),
+    (Reply.json({"code": 0}, size=10239), texts.STATUS_NETWORK_ERROR, texts.CAPTION_RETRY, True),
+    (Reply.json({"code": 0, "result": {"url": 5}}), texts.STATUS_CHECKING, texts.CAPTION_OK, False),
 ], ids=["code-1", "code-string", "not-json", "not-object", "result-string", "unsafe-version",
         "fraction-version", "10239-bytes", "url-not-string"])
 def test_answers_that_install_nothing(tmp_path, gw, reply, status, caption, button_retries):
@@ -167,14 +163,14 @@ def test_answers_that_install_nothing(tmp_path, gw, reply, status, caption, butt
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
-        if status == launcher.STATUS_CHECKING:
+        if status == texts.STATUS_CHECKING:
             assert launcher.eventually(lambda: len(gw.requests), 1) == 1
             time.sleep(1.0)  # the worker has ended; nothing may change the texts
         wait_for(dialog, status)
         assert dialog.button() == caption
         if button_retries:
             dialog.click(launcher.ACTION)
-            wait_for(dialog, STATUS_BAD_PARAMETERS)
+            wait_for(dialog, texts.STATUS_BAD_PARAMETERS)
             assert len(gw.requests) == 2
         press_and_expect_nothing(dialog, run, folder)
 
@@ -192,8 +188,8 @@ def test_answers_without_a_package_let_the_button_start_the_client(tmp_path, gw,
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
-        wait_for(dialog, STATUS_NO_UPDATE)
-        assert dialog.button() == launcher.CAPTION_OK
+        wait_for(dialog, texts.STATUS_NO_UPDATE)
+        assert dialog.button() == texts.CAPTION_OK
         press_and_expect_client(dialog, run, folder, "70")
 
 
@@ -202,7 +198,7 @@ def test_no_update_with_a_new_version_starts_that_folder(tmp_path, gw):
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
-        wait_for(dialog, STATUS_NO_UPDATE)
+        wait_for(dialog, texts.STATUS_NO_UPDATE)
         press_and_expect_client(dialog, run, folder, "72")
 
 
@@ -212,7 +208,7 @@ def test_package_without_a_version_installs_the_recorded_one(tmp_path, gw, insta
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
-        wait_for(dialog, STATUS_INSTALLED)
+        wait_for(dialog, texts.STATUS_INSTALLED)
         assert (install_root / "app" / "70" / "index.html").exists()
         press_and_expect_client(dialog, run, folder, "70")
 
@@ -233,14 +229,14 @@ def test_broken_download_offers_a_retry_that_runs_a_second_full_pass(tmp_path, g
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
-        wait_for(dialog, STATUS_UPDATE_FAILED)
-        assert dialog.button() == launcher.CAPTION_RETRY
+        wait_for(dialog, texts.STATUS_UPDATE_FAILED)
+        assert dialog.button() == texts.CAPTION_RETRY
         assert not (install_root / "app" / "71").exists()
         assert not (install_root / "jsver.txt").exists()
 
         gw.expect("GET", "/packages/71.zip", reply=Reply(LARGE))
         dialog.click(launcher.ACTION)
-        wait_for(dialog, STATUS_INSTALLED)
+        wait_for(dialog, texts.STATUS_INSTALLED)
         press_and_expect_client(dialog, run, folder, "71")
 
 
@@ -251,8 +247,8 @@ def test_refused_package_server_offers_a_retry(tmp_path, gw):
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
-        wait_for(dialog, STATUS_UPDATE_FAILED)
-        assert dialog.button() == launcher.CAPTION_RETRY
+        wait_for(dialog, texts.STATUS_UPDATE_FAILED)
+        assert dialog.button() == texts.CAPTION_RETRY
 
 
 def test_package_that_is_no_archive_is_final(tmp_path, gw, install_root):
@@ -261,8 +257,8 @@ def test_package_that_is_no_archive_is_final(tmp_path, gw, install_root):
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
-        wait_for(dialog, launcher.STATUS_UNPACK_FAILED)
-        assert dialog.button() == launcher.CAPTION_OK
+        wait_for(dialog, texts.STATUS_UNPACK_FAILED)
+        assert dialog.button() == texts.CAPTION_OK
         assert not (install_root / "app" / "71").exists()
         press_and_expect_nothing(dialog, run, folder)
 
@@ -282,8 +278,8 @@ def _crc_broken_outer():
 
 
 @pytest.mark.parametrize("body, log", [
-    (lambda: packages.outer_zip(_crc_broken_app()), "解压文件失败！"),
-    (_crc_broken_outer, "解压包失败！"),
+    (lambda: packages.outer_zip(_crc_broken_app()), texts.LOG_EXTRACT_FAILED),
+    (_crc_broken_outer, texts.LOG_UNPACK_FAILED),
 ], ids=["package.nw-entry", "download"])
 def test_package_that_fails_its_crc_installs_nothing_and_a_later_start_installs(
         tmp_path, gw, install_root, body, log):
@@ -297,11 +293,11 @@ def test_package_that_fails_its_crc_installs_nothing_and_a_later_start_installs(
     with launcher.debug_output(tmp_path) as debug:
         with launcher.RunningLauncher(folder) as run:
             dialog = launcher.Dialog().wait()
-            wait_for(dialog, launcher.STATUS_UNPACK_FAILED)
-            assert dialog.button() == launcher.CAPTION_OK
+            wait_for(dialog, texts.STATUS_UNPACK_FAILED)
+            assert dialog.button() == texts.CAPTION_OK
             messages = [text[22:] for _, text in debug.records(debug.first_pid())
                         if launcher.LOG_PREFIX.match(text)]
-            assert log.encode("gbk") in messages, messages[-4:]
+            assert texts.gbk(log) in messages, messages[-4:]
             press_and_expect_nothing(dialog, run, folder)
             dialog.click(launcher.CANCEL)
             assert run.wait() == 0
@@ -312,7 +308,7 @@ def test_package_that_fails_its_crc_installs_nothing_and_a_later_start_installs(
     gw.expect("GET", "/p.zip", reply=Reply(packages.package()))
     with launcher.RunningLauncher(folder) as run:
         dialog = launcher.Dialog().wait()
-        wait_for(dialog, STATUS_INSTALLED)
+        wait_for(dialog, texts.STATUS_INSTALLED)
         press_and_expect_client(dialog, run, folder, "71")
     app = install_root / "app" / "71"
     assert sorted(p.relative_to(app).as_posix() for p in app.rglob("*") if p.is_file()) == \
@@ -328,7 +324,7 @@ def test_download_without_content_length_completes(tmp_path, gw, install_root):
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
-        wait_for(dialog, STATUS_INSTALLED)
+        wait_for(dialog, texts.STATUS_INSTALLED)
         assert (install_root / "app" / "71" / "js" / "app.js").exists()
 
 
@@ -343,13 +339,13 @@ def test_slow_download_shows_a_rising_percentage(tmp_path, gw):
         end = time.monotonic() + launcher.WAIT_SECONDS
         while time.monotonic() < end:
             status = dialog.status()
-            if status.startswith("正在下载更新吧("):
+            if status.startswith(texts.PHASE_DOWNLOAD):
                 seen.add(status)
-            if status == STATUS_INSTALLED:
+            if status == texts.STATUS_INSTALLED:
                 break
         launcher.screenshot("network-install-downloading")
-        assert dialog.status() == STATUS_INSTALLED
-        percents = sorted(int(s[len("正在下载更新吧("):s.index("%")]) for s in seen)
+        assert dialog.status() == texts.STATUS_INSTALLED
+        percents = sorted(texts.percent_shown(s) for s in seen)
         assert len(percents) >= 3 and all(0 < p <= 100 for p in percents), percents
 
 
@@ -362,8 +358,7 @@ def test_percentage_of_a_package_past_41_mib_does_not_wrap(tmp_path, gw, install
     folder, run = start(tmp_path)
 
     def percent():
-        status = dialog.status()
-        return int(status[len("正在下载更新吧("):status.index("%")]) if status.startswith("正在下载更新吧(") else -1
+        return texts.percent_shown(dialog.status())
 
     with run:
         dialog = launcher.Dialog().wait()
@@ -371,7 +366,7 @@ def test_percentage_of_a_package_past_41_mib_does_not_wrap(tmp_path, gw, install
         held_at = percent()  # the download waits at its half until released
         gw.release()
         assert 45 <= held_at <= 50, held_at
-        wait_for(dialog, STATUS_INSTALLED)
+        wait_for(dialog, texts.STATUS_INSTALLED)
         assert (install_root / "app" / "71" / "media" / "noise.bin").stat().st_size == 86 * 2 ** 20
 
 
@@ -383,7 +378,7 @@ def test_hostile_names_in_the_package_install_nothing_and_write_nothing_outside(
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
-        wait_for(dialog, launcher.STATUS_UNPACK_FAILED)
+        wait_for(dialog, texts.STATUS_UNPACK_FAILED)
         assert launcher.launches(folder) == []
     app = install_root / "app" / "71"
     assert not app.exists()
@@ -403,15 +398,15 @@ def test_button_does_nothing_while_the_worker_asks_and_downloads(tmp_path, gw, i
     with run:
         dialog = launcher.Dialog().wait()
         assert launcher.eventually(lambda: len(gw.requests), 1) == 1
-        assert dialog.status() == launcher.STATUS_CHECKING
-        assert dialog.button() == launcher.CAPTION_OK
+        assert dialog.status() == texts.STATUS_CHECKING
+        assert dialog.button() == texts.CAPTION_OK
         dialog.click(launcher.ACTION)
 
-        status = launcher.eventually(lambda: dialog.status().startswith("正在下载更新吧("), True)
+        status = launcher.eventually(lambda: dialog.status().startswith(texts.PHASE_DOWNLOAD), True)
         assert status is True
         dialog.click(launcher.ACTION)
 
-        wait_for(dialog, STATUS_INSTALLED)
+        wait_for(dialog, texts.STATUS_INSTALLED)
         # Neither press started a second worker: one query, one download, no client yet.
         assert [r.method for r in gw.requests] == ["POST", "GET"]
         assert launcher.launches(folder) == []

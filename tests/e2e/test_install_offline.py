@@ -6,6 +6,7 @@ import pytest
 
 import launcher
 import packages
+import texts
 import winerig
 import ziputil
 from conftest_http import gateway_factory, trusted_ca  # noqa: F401
@@ -109,11 +110,11 @@ def test_broken_archive_shows_the_unpack_failure_box_and_leaves_nothing_installe
     folder = shipped(tmp_path, record=b'{"ver":"5"}', archive=archive)
     with launcher.RunningLauncher(folder) as run:
         dialog = launcher.Dialog().wait()
-        launcher.Dialog(launcher.UNPACK_FAILED_BOX).wait()
-        assert launcher.probe("text", launcher.UNPACK_FAILED_BOX, 0xFFFF) == "解压失败"
-        launcher.probe("close", launcher.UNPACK_FAILED_BOX)
-        assert launcher.probe_status("gone", launcher.UNPACK_FAILED_BOX, 5000) == 0
-        assert dialog.status() == launcher.STATUS_UNPACK_FAILED
+        launcher.Dialog(texts.UNPACK_FAILED_BOX).wait()
+        assert launcher.probe("text", texts.UNPACK_FAILED_BOX, 0xFFFF) == texts.UNPACK_FAILED_BOX
+        launcher.probe("close", texts.UNPACK_FAILED_BOX)
+        assert launcher.probe_status("gone", texts.UNPACK_FAILED_BOX, 5000) == 0
+        assert dialog.status() == texts.STATUS_UNPACK_FAILED
         assert run.running()
         dialog.click(launcher.CANCEL)
         assert run.wait() == 0

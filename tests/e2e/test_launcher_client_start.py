@@ -3,6 +3,7 @@ at once, without ever showing a window, and ends."""
 import pytest
 
 import launcher
+import texts
 import winerig
 
 
@@ -55,8 +56,8 @@ def test_without_a_runtime_the_launcher_ends_with_0_and_shows_nothing(tmp_path):
 
 
 @pytest.mark.parametrize("runtime, exit_code, last_line", [
-    (True, 1, launcher.LOG_CLIENT_STARTED),
-    (False, 0, launcher.LOG_START_FAILED),
+    (True, 1, texts.gbk(texts.LOG_CLIENT_STARTED)),
+    (False, 0, texts.gbk(texts.LOG_START_FAILED)),
 ], ids=["started", "runtime-missing"])
 def test_client_start_logs_the_command_line_and_its_outcome(tmp_path, runtime, exit_code, last_line):
     folder = launcher.make_launcher_folder(tmp_path, "客户 端", runtime=runtime)

@@ -13,6 +13,7 @@ import pytest
 
 import launcher
 import packages
+import texts
 import winerig
 from launcher import Dialog
 
@@ -44,16 +45,16 @@ def test_dialog_checks_for_updates_and_offers_retry_after_a_network_error(tmp_pa
     with network_road(tmp_path) as running:
         dialog = Dialog().wait()
 
-        assert dialog.text() == "更新"
+        assert dialog.text() == texts.DIALOG
         assert dialog.visible()
         # The first pass may already have failed: nothing holds it at the check.
-        assert dialog.status() in (launcher.STATUS_CHECKING, launcher.STATUS_NETWORK_ERROR)
+        assert dialog.status() in (texts.STATUS_CHECKING, texts.STATUS_NETWORK_ERROR)
         assert dialog.progress() == (0, 0, 100)
-        assert dialog.text(launcher.CANCEL) == "取消"
+        assert dialog.text(launcher.CANCEL) == texts.CAPTION_CANCEL
 
-        assert launcher.eventually(dialog.status, launcher.STATUS_NETWORK_ERROR) == \
-            launcher.STATUS_NETWORK_ERROR
-        assert launcher.eventually(dialog.button, launcher.CAPTION_RETRY) == launcher.CAPTION_RETRY
+        assert launcher.eventually(dialog.status, texts.STATUS_NETWORK_ERROR) == \
+            texts.STATUS_NETWORK_ERROR
+        assert launcher.eventually(dialog.button, texts.CAPTION_RETRY) == texts.CAPTION_RETRY
         launcher.screenshot("launcher-dialog")
         assert running.running()
 
@@ -62,7 +63,7 @@ def test_dialog_checks_for_updates_and_offers_retry_after_a_network_error(tmp_pa
 def test_cancel_and_the_close_box_end_the_launcher_with_0(tmp_path, leave):
     with network_road(tmp_path) as running:
         dialog = Dialog().wait()
-        launcher.eventually(dialog.button, launcher.CAPTION_RETRY)
+        launcher.eventually(dialog.button, texts.CAPTION_RETRY)
 
         if leave == "cancel":
             dialog.click(launcher.CANCEL)
@@ -79,11 +80,11 @@ def test_alt_keys_open_the_about_box_over_the_dialog(tmp_path, keys):
         dialog = Dialog().wait()
 
         dialog.keys(keys)
-        about = Dialog(launcher.ABOUT).wait()
-        assert about.text(launcher.ABOUT_OK) == "确定"
+        about = Dialog(texts.ABOUT).wait()
+        assert about.text(launcher.ABOUT_OK) == texts.CAPTION_OK
 
         about.click(launcher.ABOUT_OK)
-        assert launcher.probe_status("gone", launcher.ABOUT, launcher.WAIT_SECONDS * 1000) == 0
+        assert launcher.probe_status("gone", texts.ABOUT, launcher.WAIT_SECONDS * 1000) == 0
         # The About box is only a look aside: the dialog stays and works on.
         assert dialog.visible()
         assert running.running()
@@ -99,7 +100,7 @@ def test_retry_runs_a_new_check_and_keeps_the_old_texts_meanwhile(tmp_path):
     with launcher.debug_output(tmp_path) as debug:
         with network_road(tmp_path) as running:
             dialog = Dialog().wait()
-            launcher.eventually(dialog.button, launcher.CAPTION_RETRY)
+            launcher.eventually(dialog.button, texts.CAPTION_RETRY)
 
             def readings():
                 return sum(1 for _, text in debug.records() if text[22:] == damaged)
@@ -110,8 +111,8 @@ def test_retry_runs_a_new_check_and_keeps_the_old_texts_meanwhile(tmp_path):
             dialog.click(launcher.ACTION)
 
             assert launcher.eventually(readings, 3) == 3
-            assert dialog.status() == launcher.STATUS_NETWORK_ERROR
-            assert dialog.button() == launcher.CAPTION_RETRY
+            assert dialog.status() == texts.STATUS_NETWORK_ERROR
+            assert dialog.button() == texts.CAPTION_RETRY
             dialog.click(launcher.ACTION)
             assert launcher.eventually(readings, 4) == 4
             assert running.running()
@@ -122,22 +123,22 @@ def test_button_does_nothing_while_the_worker_runs_nor_after_a_final_failure(tmp
     with local_road(tmp_path) as running:
         dialog = Dialog().wait()
         # The local install holds its worker in the message box.
-        Dialog(launcher.UNPACK_FAILED_BOX).wait()
-        assert dialog.status() == launcher.STATUS_UNPACK_FAILED
+        Dialog(texts.UNPACK_FAILED_BOX).wait()
+        assert dialog.status() == texts.STATUS_UNPACK_FAILED
 
         dialog.click(launcher.ACTION)
-        assert (dialog.status(), dialog.button()) == (launcher.STATUS_UNPACK_FAILED,
-                                                       launcher.CAPTION_OK)
+        assert (dialog.status(), dialog.button()) == (texts.STATUS_UNPACK_FAILED,
+                                                       texts.CAPTION_OK)
 
         # One message box only: a second worker would have shown another.
-        launcher.probe("close", launcher.UNPACK_FAILED_BOX)
-        assert launcher.probe_status("gone", launcher.UNPACK_FAILED_BOX, 5000) == 0
+        launcher.probe("close", texts.UNPACK_FAILED_BOX)
+        assert launcher.probe_status("gone", texts.UNPACK_FAILED_BOX, 5000) == 0
 
         # Final state: no retry, no start, only cancel or the close box leave it.
         dialog.click(launcher.ACTION)
-        assert launcher.probe_status("wait", launcher.UNPACK_FAILED_BOX, 2000) == 1
-        assert (dialog.status(), dialog.button()) == (launcher.STATUS_UNPACK_FAILED,
-                                                       launcher.CAPTION_OK)
+        assert launcher.probe_status("wait", texts.UNPACK_FAILED_BOX, 2000) == 1
+        assert (dialog.status(), dialog.button()) == (texts.STATUS_UNPACK_FAILED,
+                                                       texts.CAPTION_OK)
         assert launcher.launches(running.folder) == []
         assert running.running()
 
@@ -158,12 +159,12 @@ def test_local_app_data_without_a_name_in_the_code_page_fails_and_installs_nowhe
     with launcher.local_appdata_at(*["가"] * 30) as local:
         with launcher.RunningLauncher(folder) as running:
             dialog = Dialog().wait()
-            assert launcher.eventually(dialog.status, launcher.STATUS_UPDATE_FAILED) == \
-                launcher.STATUS_UPDATE_FAILED
-            assert dialog.button() == launcher.CAPTION_OK
+            assert launcher.eventually(dialog.status, texts.STATUS_UPDATE_FAILED) == \
+                texts.STATUS_UPDATE_FAILED
+            assert dialog.button() == texts.CAPTION_OK
             # Final: the button neither retries nor starts the client.
             dialog.click(launcher.ACTION)
-            assert (dialog.status(), dialog.button()) == (launcher.STATUS_UPDATE_FAILED, launcher.CAPTION_OK)
+            assert (dialog.status(), dialog.button()) == (texts.STATUS_UPDATE_FAILED, texts.CAPTION_OK)
             dialog.click(launcher.CANCEL)
             assert running.wait() == 0
         assert list(local.iterdir()) == []

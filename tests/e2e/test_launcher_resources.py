@@ -9,6 +9,7 @@ import sys
 import pytest
 
 import launcher
+import texts
 
 RT_BITMAP, RT_ACCELERATOR, RT_DIALOG, RT_GROUP_ICON, RT_MANIFEST = 2, 9, 5, 14, 24
 
@@ -121,7 +122,7 @@ def built():
 def test_update_dialog_is_laid_out_as_designed(built):
     d = dialog(built[(RT_DIALOG, 133)])
 
-    assert d["caption"] == "更新"
+    assert d["caption"] == texts.DIALOG
     assert d["rect"] == (0, 0, 300, 74)
     assert d["font"] == (8, "MS Shell Dlg")
     wanted = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_3DLOOK | DS_SETFONT
@@ -137,10 +138,10 @@ def test_update_dialog_is_laid_out_as_designed(built):
     # id: class, text, position and size, type or flags that must be set, extended style
     expected = {
         1007: ("static", 136, (17, 14, 40, 37), WS_EX_TRANSPARENT),
-        1008: ("static", "正在检查更新...", (67, 19, 202, 10), 0),
+        1008: ("static", texts.STATUS_INITIAL, (67, 19, 202, 10), 0),
         1000: ("msctls_progress32", "", (65, 32, 216, 13), 0),
-        1009: ("button", "确定", (174, 51, 50, 14), 0),
-        1010: ("button", "取消", (231, 51, 50, 14), 0),
+        1009: ("button", texts.CAPTION_OK, (174, 51, 50, 14), 0),
+        1010: ("button", texts.CAPTION_CANCEL, (231, 51, 50, 14), 0),
     }
     for control_id, (cls, text, rect, ex_style) in expected.items():
         c = controls[control_id]
@@ -155,17 +156,17 @@ def test_update_dialog_is_laid_out_as_designed(built):
 def test_about_box_names_the_program_and_version(built):
     d = dialog(built[(RT_DIALOG, 103)])
 
-    assert d["caption"] == "关于 ZorvikUpdate"
+    assert d["caption"] == texts.ABOUT
     assert d["rect"][2:] == (170, 62)
     assert d["font"] == (9, "MS Shell Dlg")
     statics = [c for c in d["controls"] if c["cls"] == "static"]
     assert [c["style"] & SS_TYPEMASK for c in statics].count(SS_ICON) == 1
-    texts = [c["text"] for c in statics if c["style"] & SS_TYPEMASK != SS_ICON]
-    assert texts[0] == "ZorvikUpdate，1.0 版"
-    assert len(texts) == 2 and texts[1]
+    shown = [c["text"] for c in statics if c["style"] & SS_TYPEMASK != SS_ICON]
+    assert shown[0] == texts.ABOUT_VERSION
+    assert len(shown) == 2 and shown[1]
     ok = [c for c in d["controls"] if c["id"] == 1]
     assert len(ok) == 1
-    assert (ok[0]["cls"], ok[0]["text"]) == ("button", "确定")
+    assert (ok[0]["cls"], ok[0]["text"]) == ("button", texts.CAPTION_OK)
     assert ok[0]["style"] & BS_TYPEMASK == BS_DEFPUSHBUTTON
 
 

@@ -15,13 +15,12 @@ import pytest
 
 import launcher
 import packages
+import texts
 import winerig
 import zorvik_release as zr
 from conftest_http import trusted_ca  # noqa: F401
 
 TOOL = winerig.REPO / "tools" / "zorvik-release"
-STATUS_INSTALLED = "更新文件完成，点击确定重新启动！"
-STATUS_SERVER_ERROR = "检查更新失败！请检查服务器！"
 APP = dict(packages.SAMPLE_APP, **{"js/lib/util.js": b"export const x = 1;\n", "media/empty.dat": b""})
 
 
@@ -229,7 +228,7 @@ def test_packed_release_installs_over_serve_and_the_client_starts(tmp_path, trus
     try:
         with launcher.RunningLauncher(folder) as run:
             dialog = launcher.Dialog().wait()
-            expected = STATUS_INSTALLED if installs else STATUS_SERVER_ERROR
+            expected = texts.STATUS_INSTALLED if installs else texts.STATUS_SERVER_ERROR
             assert launcher.eventually(dialog.status, expected) == expected
             if installs:
                 dialog.click(launcher.ACTION)

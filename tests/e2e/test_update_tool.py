@@ -5,9 +5,10 @@ import stat
 
 import pytest
 
+import texts
 import winerig
 import ziputil
-from update_tool_rig import (SANDBOX_SERVER, USAGE_BYTES, autostart_value, crlf, current_directory,
+from update_tool_rig import (SANDBOX_SERVER, autostart_value, current_directory,
                              expand_sz, run_tool, sandbox_volumes)
 
 
@@ -20,7 +21,7 @@ from update_tool_rig import (SANDBOX_SERVER, USAGE_BYTES, autostart_value, crlf,
 def test_usage_in_gbk_and_exit_0(tmp_path, args):
     result = run_tool(*args, cwd=tmp_path)
 
-    assert result.stdout == USAGE_BYTES
+    assert result.stdout == texts.USAGE_BYTES
     assert result.returncode == 0
     assert list(tmp_path.iterdir()) == []  # "-m folder" creates nothing
 
@@ -134,7 +135,7 @@ def test_delete_tree_refuses_roots_of_drives_and_shares(tmp_path):
         for cwd, path in rows:
             result = run_tool("-d", path, cwd=cwd)
             assert (result.returncode, result.stdout) == (
-                0, crlf("Not deleting %s: the root of a drive or share\n" % path)), path
+                0, texts.console(texts.NOT_DELETING_ROOT % path)), path
             assert all(marker.read_bytes() == b"kept" for marker in markers), path
 
         # The same drive and share below their roots: the sandbox is what they reach.
@@ -178,4 +179,4 @@ def test_autostart_entry_is_deleted_and_deleting_again_fails(tmp_path, clean_aut
     assert (deleted.returncode, deleted.stdout) == (0, b"success to delete run key\r\n")
     assert autostart_value(tmp_path) is None
     # ERROR_FILE_NOT_FOUND from the registry
-    assert (again.returncode, again.stdout) == (0, crlf("failed to open regedit. 2\n"))
+    assert (again.returncode, again.stdout) == (0, texts.console(texts.RUN_KEY_NOT_OPENED % 2))

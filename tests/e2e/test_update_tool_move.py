@@ -1,7 +1,8 @@
 """The update tool's move mode (-n): move the listed files, restart, record."""
+import texts
 import winerig
 import ziputil
-from update_tool_rig import crlf, place_runtime, run_tool, wait_for_launches
+from update_tool_rig import place_runtime, run_tool, wait_for_launches
 
 
 def prepare(tmp_path, names):
@@ -88,7 +89,7 @@ def test_folders_past_max_path_move_and_the_runtime_start_is_refused_by_name(tmp
     result = run_tool("-n", "4.0", winerig.winpath(source), winerig.winpath(target), "app.js", cwd=tmp_path)
 
     assert (result.returncode, result.stdout) == (
-        0, crlf("cannot start %s: the path is longer than 259 characters\n" % runtime))
+        0, texts.console(texts.START_PATH_TOO_LONG % runtime))
     assert (target / "app.js").read_bytes() == b"new"
     assert not (source / "app.js").exists()
     assert (target / "jsver.txt").read_bytes() == b"4.0"

@@ -1,9 +1,10 @@
 """The update tool's unpack mode (-u): end the client, unpack, restart, record."""
 import pathlib
 
+import texts
 import winerig
 import ziputil
-from update_tool_rig import (crlf, finished_pid, launches, place_runtime, run_tool, settle,
+from update_tool_rig import (finished_pid, launches, place_runtime, run_tool, settle,
                              start_sleeping_client, wait_for_launches)
 from ziputil import entry
 
@@ -20,7 +21,7 @@ NESTED = [
 
 
 def header(archive, target):
-    return crlf("\n%s, %s---------UpdateTool:UpdateTool::unzipFiles:420--\n" % (archive, target))
+    return texts.console(texts.UNPACK_HEADER % (archive, target))
 
 
 def assert_runtime_started_in(target):
@@ -44,15 +45,15 @@ def test_ends_the_client_unpacks_restarts_and_records(tmp_path):
 
     assert result.returncode == 0
     assert client.wait(timeout=60) == 0  # ended with exit code 0
-    assert result.stdout == header(winerig.winpath(archive), winerig.winpath(target)) + crlf(
-        " extracting: package.json\n"
-        "creating directory: js/\n"
-        "creating directory: js/lib/\n"
-        " extracting: js/lib/app.js\n"
-        " extracting: css/site/theme.css\n"
-        " extracting: 资源/图标.png\n"
-        " extracting: 资源/说明.txt\n"
-        " extracting: %s\n" % ziputil.deep_name())
+    assert result.stdout == header(winerig.winpath(archive), winerig.winpath(target)) + texts.console(
+        texts.EXTRACTING % "package.json" +
+        texts.CREATING_FOLDER % "js/" +
+        texts.CREATING_FOLDER % "js/lib/" +
+        texts.EXTRACTING % "js/lib/app.js" +
+        texts.EXTRACTING % "css/site/theme.css" +
+        texts.EXTRACTING % "资源/图标.png" +
+        texts.EXTRACTING % "资源/说明.txt" +
+        texts.EXTRACTING % ziputil.deep_name())
     assert (target / "js" / "lib" / "app.js").read_bytes() == b"console.log(1)\n" * 1000
     assert (target / "css" / "site" / "theme.css").read_bytes() == b"body{}"
     assert (target / "资源" / "图标.png").read_bytes() == b"\x89PNG"
@@ -126,8 +127,8 @@ def test_archive_path_with_chinese_characters(tmp_path):
                       cwd=tmp_path)
 
     assert result.returncode == 0
-    assert result.stdout == header(winerig.winpath(archive), winerig.winpath(target)) + crlf(
-        " extracting: 中文.txt\n")
+    assert result.stdout == header(winerig.winpath(archive), winerig.winpath(target)) + texts.console(
+        texts.EXTRACTING % "中文.txt")
     assert (target / "中文.txt").read_bytes() == b"zh"
     assert (target / "jsver.txt").read_bytes() == b"5.0"
     assert_runtime_started_in(target)
@@ -143,8 +144,8 @@ def test_target_that_does_not_exist_ends_the_run_with_minus_1(tmp_path):
 
     assert result.returncode == 255  # exit code -1
     assert client.wait(timeout=60) == 0  # the client was ended before
-    assert result.stdout == header(winerig.winpath(archive), winerig.winpath(target)) + crlf(
-        "Error changing into %s, aborting\n" % winerig.winpath(target))
+    assert result.stdout == header(winerig.winpath(archive), winerig.winpath(target)) + texts.console(
+        texts.TARGET_NOT_ENTERED % winerig.winpath(target))
     settle()
     assert len(launches(tmp_path / "running")) == 1  # only the client's own start
     assert not target.exists()
@@ -163,8 +164,8 @@ def test_missing_archive_restarts_the_runtime_but_records_no_version(tmp_path):
 
     assert result.returncode == 0
     assert client.wait(timeout=60) == 0
-    assert result.stdout == header(winerig.winpath(archive), winerig.winpath(target)) + crlf(
-        "error -102 with zipfile in unzGetGlobalInfo \n")
+    assert result.stdout == header(winerig.winpath(archive), winerig.winpath(target)) + texts.console(
+        texts.NO_ARCHIVE)
     assert_runtime_started_in(target)
     assert (target / "jsver.txt").read_bytes() == b"1.0"  # the installed version stays on record
 
@@ -182,8 +183,7 @@ def test_broken_entry_restarts_the_runtime_but_records_no_version(tmp_path):
                       cwd=tmp_path)
 
     assert result.returncode == 0
-    assert result.stdout.endswith(crlf(" extracting: broken.bin\n"
-                                       "error -105 with zipfile in unzCloseCurrentFile\n"))
+    assert result.stdout.endswith(texts.console(texts.EXTRACTING % "broken.bin" + texts.CRC_MISMATCH))
     assert (target / "broken.bin").read_bytes() == b"b" * 20000
     assert not (target / "after.txt").exists()
     assert not (target / "jsver.txt").exists()
@@ -204,8 +204,7 @@ def test_hostile_entry_names_write_nothing_and_record_no_version(tmp_path):
                           cwd=tmp_path)
 
         assert result.returncode == 0
-        assert result.stdout.endswith(crlf(" extracting: ok.txt\nrefusing %s: the name points outside "
-                                           "the destination folder\n" % name)), name
+        assert result.stdout.endswith(texts.console(texts.EXTRACTING % "ok.txt" + texts.REFUSED_OUTSIDE % name)), name
     outside = sorted(str(p.relative_to(tmp_path)) for p in tmp_path.rglob("*")
                      if install not in p.parents and p != install and p.suffix != ".zip")
     assert outside == ["root", "root/app"]

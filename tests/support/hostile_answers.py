@@ -387,13 +387,3 @@ def _proof_answers(add, package_url):
     for label in ("wrong-package", "other-same-size", "truncated"):
         add(f"proof/package/{label}", release(f"proof-{label}", q(genuine), q(valid)))
     add("proof/package/genuine", release("proof-genuine", q(genuine), q(valid)))
-
-
-# The launcher's list of what its status line may say after a network pass, and the
-# button caption it may set (UTF-8 as the driver reports them).
-STATUS_CHECKING = "正在检查更新！"
-QUERY_STATUSES = {"检查更新失败！请检查服务器！", "检查更新失败！请检查网络畅通！", "参数错误！",
-                  "不需要更新，点击确定启动应用程序！"}
-DOWNLOAD_STATUSES = {"更新失败！", "解压文件失败", "应用新文件失败！", "更新文件完成，点击确定重新启动！"}
-PHASE_PREFIXES = ("正在下载更新吧(", "正在部署包(", "正在删除旧文件(")
-CAPTION_RETRY = "重试"

@@ -18,6 +18,7 @@ import subprocess
 import tempfile
 import time
 
+import texts
 import winerig
 
 LAUNCHER = winerig.BIN / "ZorvikUpdate.exe"
@@ -26,11 +27,6 @@ PROBE = winerig.BIN / "ui_probe.exe"
 LISTENER = winerig.BIN / "debug_listener.exe"
 ARTIFACTS = winerig.BUILD / "test-artifacts"
 
-# Captions of the launcher's windows.
-DIALOG = "更新"
-ABOUT = "关于 ZorvikUpdate"
-UNPACK_FAILED_BOX = "解压失败"
-
 # Controls of the update dialog.
 PROGRESS = 1000
 STATUS = 1008
@@ -38,18 +34,6 @@ ACTION = 1009
 CANCEL = 1010
 ABOUT_OK = 1
 
-# What the dialog shows.
-STATUS_CHECKING = "正在检查更新！"
-STATUS_NETWORK_ERROR = "检查更新失败！请检查网络畅通！"
-STATUS_UNPACK_FAILED = "解压文件失败"
-STATUS_UPDATE_FAILED = "更新失败！"
-STATUS_START_FAILED = "启动程序失败！请检查主程序程序！"
-CAPTION_OK = "确定"
-CAPTION_RETRY = "重试"
-
-# Log texts of the client start, as the launcher sends them (GBK).
-LOG_CLIENT_STARTED = "主程序已经启动，请稍后！".encode("gbk")
-LOG_START_FAILED = "启动程序失败！请检查主程序程序！".encode("gbk")
 LOG_PREFIX = re.compile(rb"\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] ")
 
 # Ample for a loaded machine; only ever a limit on waiting, never a measurement.
@@ -177,7 +161,7 @@ def eventually(read, expected, seconds=WAIT_SECONDS):
 class Dialog:
     """The update dialog of a running launcher, seen through the probe."""
 
-    def __init__(self, caption=DIALOG):
+    def __init__(self, caption=texts.DIALOG):
         self.caption = caption
 
     def wait(self):

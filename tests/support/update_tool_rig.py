@@ -15,21 +15,6 @@ UPDATE = winerig.BIN / "update.exe"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 AUTOSTART_VALUE = "TarnvaleERP"
 
-# The usage text as users see it, with the runtime's CRLF line ends.
-USAGE_ENTRIES = [
-    "将升级文件拷进程序目录" + " " * 2 + "\n\t  -n pid 版本信息 源目录 目标目录 文件名 文件名 文件名 ...",
-    "将升级文件解压到程序目录\n\t  -u pid 版本信息 ZIP文件 目标目录",
-    "新建文件夹" + " " * 14 + "\n\t  -m 文件夹名",
-    "删除文件夹" + " " * 14 + "\n\t  -d 文件夹名",
-    "",
-]
-USAGE_BYTES = b"".join((entry + "\n").encode("gbk") for entry in USAGE_ENTRIES).replace(b"\n", b"\r\n")
-
-
-def crlf(text):
-    """A console line as the tool writes it: ANSI code page bytes, CRLF line ends."""
-    return text.encode("gbk").replace(b"\n", b"\r\n")
-
 
 def run_tool(*args, cwd):
     result = winerig.run([UPDATE, *args], cwd=cwd, timeout=120)
