@@ -5,7 +5,9 @@ import pytest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
 
+import gateway  # noqa: E402
 import launcher  # noqa: E402
+import testca  # noqa: E402
 import winerig  # noqa: E402
 
 
@@ -25,6 +27,39 @@ def install_root():
     launcher.clean_install_root()
     yield launcher.install_root()
     launcher.clean_install_root()
+
+
+@pytest.fixture(scope="session")
+def trusted_ca(wine_prefix):
+    """The test certificates; the CA is in the prefix's Root store."""
+    certs = testca.ensure()
+    testca.import_into_prefix(certs)
+    return certs
+
+
+@pytest.fixture
+def gateway_factory(trusted_ca):
+    """make(tls=True, port=0, untrusted=False, host="localhost") -> a started Gateway.
+
+    At the end of the test every gateway made is stopped and checked: an unexpected
+    request, or an expected one that never came, fails the test.
+    """
+    made = []
+
+    def make(tls=True, port=0, untrusted=False, host="localhost"):
+        cert, key = ((trusted_ca.untrusted_cert, trusted_ca.untrusted_key) if untrusted
+                     else (trusted_ca.server_cert, trusted_ca.server_key))
+        server = gateway.Gateway(tls=tls, certfile=cert, keyfile=key, port=port, host=host)
+        made.append(server)
+        return server.start()
+
+    yield make
+    problems = []
+    for server in made:
+        server.stop()
+        problems += [f"port {server.port}: {p}" for p in server.problems()]
+    if problems:
+        pytest.fail("strict gateway:\n  " + "\n  ".join(problems), pytrace=False)
 
 
 def _wineserver_log():

@@ -15,7 +15,6 @@ import launcher
 import packages
 import texts
 import winerig
-from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from gateway import Reply
 from update_tool_rig import launches, place_runtime, run_tool, wait_for_launches
 
@@ -34,7 +33,7 @@ def write_files(folder, files):
 
 
 @pytest.fixture
-def gw(gateway_factory):  # noqa: F811
+def gw(gateway_factory):
     return gateway_factory(port=winerig.GATEWAY_PORT)
 
 

@@ -22,7 +22,6 @@ import launcher
 import packages
 import texts
 import winerig
-from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from gateway import Reply
 
 QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
@@ -47,7 +46,7 @@ LOG_APPLY_START = texts.gbk(texts.log_lead(texts.LOG_APPLY_START))
 
 
 @pytest.fixture
-def gw(gateway_factory):  # noqa: F811
+def gw(gateway_factory):
     return gateway_factory(port=winerig.GATEWAY_PORT)
 
 

@@ -12,7 +12,6 @@ import launcher
 import packages
 import texts
 import winerig
-from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from gateway import Reply
 
 QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
@@ -21,12 +20,12 @@ pytestmark = pytest.mark.usefixtures("install_root")
 
 
 @pytest.fixture
-def gw(gateway_factory):  # noqa: F811
+def gw(gateway_factory):
     return gateway_factory(port=winerig.GATEWAY_PORT)
 
 
 @pytest.fixture(scope="module")
-def elsewhere_certificate(trusted_ca, tmp_path_factory):  # noqa: F811
+def elsewhere_certificate(trusted_ca, tmp_path_factory):
     """A certificate from the trusted test CA for another host name than localhost."""
     folder = tmp_path_factory.mktemp("elsewhere")
     (folder / "server.ext").write_text("basicConstraints = critical, CA:FALSE\n"
@@ -121,7 +120,7 @@ def test_dialog_answers_while_the_worker_waits_and_cancel_ends_it_at_once(tmp_pa
     assert launcher.launches(run.folder) == []
 
 
-def bad_server(kind, gateway_factory, elsewhere_certificate, port=0):  # noqa: F811
+def bad_server(kind, gateway_factory, elsewhere_certificate, port=0):
     if kind == "untrusted":
         return gateway_factory(port=port, untrusted=True)
     cert, key = elsewhere_certificate
@@ -141,7 +140,7 @@ def retry(dialog, passes):
 
 
 @pytest.mark.parametrize("kind", ["untrusted", "other-host"])
-def test_gateway_certificate_is_always_refused(tmp_path, gateway_factory, elsewhere_certificate, kind):  # noqa: F811
+def test_gateway_certificate_is_always_refused(tmp_path, gateway_factory, elsewhere_certificate, kind):
     server = bad_server(kind, gateway_factory, elsewhere_certificate, port=winerig.GATEWAY_PORT)
     try:
         run, dialog = start(tmp_path)
@@ -158,7 +157,7 @@ def test_gateway_certificate_is_always_refused(tmp_path, gateway_factory, elsewh
 
 
 @pytest.mark.parametrize("kind", ["untrusted", "other-host"])
-def test_package_server_certificate_is_always_refused(tmp_path, gw, gateway_factory, elsewhere_certificate,  # noqa: F811
+def test_package_server_certificate_is_always_refused(tmp_path, gw, gateway_factory, elsewhere_certificate,
                                                       install_root, kind):
     if kind == "untrusted":
         server = bad_server(kind, gateway_factory, elsewhere_certificate)

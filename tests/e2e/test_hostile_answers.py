@@ -21,7 +21,6 @@ import launcher
 import packages
 import texts
 import winerig
-from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from hostile_rig import DEFAULT_QUERY
 
 SEED = 20261207
@@ -85,7 +84,7 @@ class Servers:
 
 
 @pytest.fixture(scope="module")
-def servers(trusted_ca):  # noqa: F811
+def servers(trusted_ca):
     made = Servers(trusted_ca)
     yield made
     made.packages.stop()
@@ -115,7 +114,7 @@ def _final_status(record):
 
 
 @pytest.fixture(scope="module")
-def campaign(tmp_path_factory, trusted_ca, servers, answers):  # noqa: F811
+def campaign(tmp_path_factory, trusted_ca, servers, answers):
     """Runs every answer through hostile_driver once, with snapshots around the run."""
     base = tmp_path_factory.mktemp("answers")
     roots = base / "roots"
@@ -335,7 +334,7 @@ LAUNCHER_SUBSET = [
 
 
 @pytest.mark.parametrize("name", LAUNCHER_SUBSET)
-def test_the_launcher_shows_what_the_driver_found(name, tmp_path, campaign, answers, gateway_factory,  # noqa: F811
+def test_the_launcher_shows_what_the_driver_found(name, tmp_path, campaign, answers, gateway_factory,
                                                   install_root):
     index = next(i for i, a in enumerate(answers) if a.name == name)
     record = campaign["records"][index]

@@ -16,7 +16,6 @@ import hostile_rig as rig
 import launcher
 import texts
 import winerig
-from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from hostile_rig import DEFAULT_QUERY
 
 SEED = 20261208
@@ -29,7 +28,7 @@ def records():
 
 
 @pytest.fixture(scope="module")
-def campaign(tmp_path_factory, trusted_ca, records):  # noqa: F811
+def campaign(tmp_path_factory, trusted_ca, records):
     base = tmp_path_factory.mktemp("records")
     cases = base / "cases"
     hr.prepare_outside(cases / "outside")
@@ -144,7 +143,7 @@ LAUNCHER_SUBSET = [
 
 
 @pytest.mark.parametrize("name", LAUNCHER_SUBSET)
-def test_the_launcher_reads_the_record_as_the_driver_did(name, tmp_path, campaign, records,  # noqa: F811
+def test_the_launcher_reads_the_record_as_the_driver_did(name, tmp_path, campaign, records,
                                                          gateway_factory, install_root):
     index = next(i for i, r in enumerate(records) if r.name == name)
     got = campaign["results"][index]

@@ -4,9 +4,13 @@ What the server receives is asserted byte for byte. WinINet builds part of every
 request itself; under wine the request also carries headers that wine adds on its own
 (see test_headers_wine_adds_on_its_own).
 """
+import dataclasses
+import subprocess
+import tempfile
+
 import pytest
 
-from conftest_http import gateway_factory, run_probe, trusted_ca  # noqa: F401
+import winerig
 from gateway import Reply, closed_port
 
 LAUNCHER_FIELDS = ["a=getVersionConfig", "m=Platform", "type=1", "version=1.0.3", "platform=2"]
@@ -17,6 +21,46 @@ USER_AGENT = "Varnu HTTP Client Class"
 # check (what wine reports for an unknown CA), wrong name, expired.
 CERTIFICATE_ERRORS = {12045: "ERROR_INTERNET_INVALID_CA", 12057: "ERROR_INTERNET_SEC_CERT_REV_FAILED",
                       12038: "ERROR_INTERNET_SEC_CERT_CN_INVALID", 12037: "ERROR_INTERNET_SEC_CERT_DATE_INVALID"}
+
+
+@dataclasses.dataclass
+class ProbeResult:
+    returncode: int
+    output: str
+    fields: dict
+
+    @property
+    def body(self):
+        return bytes.fromhex(self.fields.get("body", ""))
+
+    @property
+    def error(self):
+        """(code, win32 error, message) of a failure, else None."""
+        if "error" not in self.fields:
+            return None
+        code, win32, message = self.fields["error"]
+        return code, win32, message
+
+
+def run_probe(*args, timeout=120):
+    """Runs http_probe.exe with args and parses what it prints."""
+    # A file, not a pipe: services that wine starts on first use inherit the
+    # program's stdio and would keep a pipe open.
+    with tempfile.TemporaryFile() as output:
+        result = subprocess.run([str(winerig.WINE_RUN), str(winerig.BIN / "http_probe.exe"), *map(str, args)],
+                                stdout=output, stderr=subprocess.STDOUT, timeout=timeout)
+        output.seek(0)
+        text = output.read().decode("utf-8", errors="replace")
+    fields = {}
+    for line in text.splitlines():
+        if line.startswith("error "):
+            parts = dict(item.split("=", 1) for item in line[len("error "):].split(" ", 2))
+            code = int(parts["code"]) if parts["code"].isdigit() else parts["code"]
+            fields["error"] = (code, int(parts["win32"]), parts["message"])
+        elif "=" in line:
+            name, _, value = line.partition("=")
+            fields[name] = value
+    return ProbeResult(result.returncode, text, fields)
 
 
 @pytest.mark.parametrize("tls", [True, False], ids=["https", "http"])

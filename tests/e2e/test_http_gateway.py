@@ -4,7 +4,6 @@ import ssl
 
 import pytest
 
-from conftest_http import trusted_ca  # noqa: F401
 from gateway import Gateway, Reply, closed_port
 
 

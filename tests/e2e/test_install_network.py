@@ -13,7 +13,6 @@ import packages
 import texts
 import winerig
 import ziputil
-from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 from gateway import Reply
 
 GATEWAY_PORT = winerig.GATEWAY_PORT  # the gateway compiled into the build
@@ -25,7 +24,7 @@ pytestmark = pytest.mark.usefixtures("install_root")
 
 
 @pytest.fixture
-def gw(gateway_factory):  # noqa: F811
+def gw(gateway_factory):
     return gateway_factory(port=GATEWAY_PORT)
 
 

@@ -9,14 +9,13 @@ import packages
 import texts
 import winerig
 import ziputil
-from conftest_http import gateway_factory, trusted_ca  # noqa: F401
 
 
 pytestmark = pytest.mark.usefixtures("install_root")
 
 
 @pytest.fixture(autouse=True)
-def no_network(gateway_factory):  # noqa: F811
+def no_network(gateway_factory):
     """The compiled-in gateway listens and expects nothing: any request fails the test."""
     return gateway_factory(port=winerig.GATEWAY_PORT)
 

@@ -18,7 +18,6 @@ import packages
 import texts
 import winerig
 import zorvik_release as zr
-from conftest_http import trusted_ca  # noqa: F401
 
 TOOL = winerig.REPO / "tools" / "zorvik-release"
 APP = dict(packages.SAMPLE_APP, **{"js/lib/util.js": b"export const x = 1;\n", "media/empty.dat": b""})
@@ -207,7 +206,7 @@ class Serve:
 
 
 @pytest.mark.parametrize("signed", [False, True], ids=["unsigned", "signed"])
-def test_packed_release_installs_over_serve_and_the_client_starts(tmp_path, trusted_ca, install_root,  # noqa: F811
+def test_packed_release_installs_over_serve_and_the_client_starts(tmp_path, trusted_ca, install_root,
                                                                   key_pair, signed):
     app = write_app(tmp_path / "app")
     url = f"https://localhost:{winerig.GATEWAY_PORT}/releases/71/package.zip"
