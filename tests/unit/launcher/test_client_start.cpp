@@ -1,7 +1,7 @@
 #include "ControlRecorder.h"
 #include "DebugCapture.h"
+#include "ExpectedTexts.h"
 #include "TestFiles.h"
-#include "Texts.h"
 #include "UpdateDialog.h"
 #include "UpdateTool.h"
 
@@ -151,8 +151,8 @@ TEST(LaunchClient, FailedStartShowsTheFailureAndReturns)
 
         EXPECT_EQ(messages, (std::vector<std::string>{
                                 "\n" + quoted(runtime) + " " + quoted(c.argument) + "\n",
-                                Texts::kLogStartFailed}));
-        EXPECT_EQ(status.texts, std::vector<std::wstring>{Texts::kStatusStartFailed});
+                                Expected::kLogStartFailed}));
+        EXPECT_EQ(status.texts, std::vector<std::wstring>{Expected::kStatusStartFailed});
     }
 }
 
@@ -165,7 +165,7 @@ TEST(LaunchClient, FailedStartBeforeTheDialogExistsOnlyLogs)
     const auto messages = debugMessagesOf(2, [&] { tool.launchClient(); });
 
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[1], Texts::kLogStartFailed);
+    EXPECT_EQ(messages[1], Expected::kLogStartFailed);
 }
 
 TEST(ActionButton, DoesWhatTheFlagsSayAndNothingElse)
@@ -202,7 +202,7 @@ TEST(ActionButton, DoesWhatTheFlagsSayAndNothingElse)
         onActionButton();
 
         // No runtime lies in the launcher folder: a start shows its failure.
-        EXPECT_EQ(status.texts, c.tryStart ? std::vector<std::wstring>{Texts::kStatusStartFailed}
+        EXPECT_EQ(status.texts, c.tryStart ? std::vector<std::wstring>{Expected::kStatusStartFailed}
                                            : std::vector<std::wstring>{});
         EXPECT_TRUE(button.texts.empty());
         EXPECT_EQ(tool.busy, c.busy);

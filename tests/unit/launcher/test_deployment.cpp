@@ -1,8 +1,8 @@
 #include "ControlRecorder.h"
+#include "ExpectedTexts.h"
 #include "InstallLayout.h"
 #include "TestArchive.h"
 #include "TestFiles.h"
-#include "Texts.h"
 #include "UpdateTool.h"
 #include "common/FileSystem.h"
 #include "common/UniqueHandle.h"
@@ -107,7 +107,7 @@ TEST(DeployPackage, UnpacksIntoStagingSwapsItInAndRecordsTheVersion)
     EXPECT_FALSE(folderExists(rig.tool.targetDir + "\\stale"));
     EXPECT_FALSE(folderExists(rig.tool.stagingDir));
     EXPECT_EQ(readFile(rig.tool.recordPath), "{\"platform\":\"2\",\"type\":\"1\",\"ver\":\"9\"}\r\n");
-    EXPECT_EQ(rig.status.texts.back(), Texts::kStatusInstalled);
+    EXPECT_EQ(rig.status.texts.back(), Expected::kStatusInstalled);
     EXPECT_EQ(rig.tool.launchOnConfirm, 1);
     EXPECT_EQ(rig.tool.busy, 0);
     // The extraction leaves the current directory at the launcher's folder.
@@ -152,7 +152,7 @@ TEST(DeployPackage, LeftoverStagingFileThatCannotBeWrittenOverFailsTheExtraction
 
         holder.reset();
         SetFileAttributesA(stale.c_str(), FILE_ATTRIBUTE_NORMAL);
-        EXPECT_EQ(rig.status.texts.back(), Texts::kStatusUnpackFailed);
+        EXPECT_EQ(rig.status.texts.back(), Expected::kStatusUnpackFailed);
         EXPECT_EQ(readFile(stale), "older package");
         EXPECT_EQ(GetFileAttributesA((rig.tool.stagingDir + "\\index.html").c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(readFile(rig.tool.targetDir + "\\keep"), "installed");
@@ -168,7 +168,7 @@ TEST(DeployPackage, PackageThatIsNoArchiveFailsWithoutTouchingTheTarget)
     writeFile(rig.tool.targetDir + "\\keep", "x");
 
     EXPECT_EQ(rig.deploy(), WorkerOutcome::UnpackFailed);
-    EXPECT_EQ(rig.status.texts.back(), Texts::kStatusUnpackFailed);
+    EXPECT_EQ(rig.status.texts.back(), Expected::kStatusUnpackFailed);
     EXPECT_EQ(readFile(rig.tool.targetDir + "\\keep"), "x");
     EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
     // A final state: the button neither retries nor starts the client.
@@ -201,7 +201,7 @@ TEST(DeployPackage, PackageWithAnEntryNotWrittenWholeFailsWithoutTouchingTheTarg
 
         EXPECT_EQ(rig.deploy(), WorkerOutcome::UnpackFailed);
 
-        EXPECT_EQ(rig.status.texts.back(), Texts::kStatusUnpackFailed);
+        EXPECT_EQ(rig.status.texts.back(), Expected::kStatusUnpackFailed);
         EXPECT_EQ(readFile(rig.tool.targetDir + "\\index.html"), "old");
         EXPECT_EQ(readFile(rig.tool.targetDir + "\\js\\app.js"), "old app");
         EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -225,7 +225,7 @@ TEST(DeployPackage, ReadOnlyFileInTheOldFolderMakesTheSwapFail)
     SetFileAttributesA((rig.tool.targetDir + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY);
 
     EXPECT_EQ(rig.deploy(), WorkerOutcome::ApplyFailed);
-    EXPECT_EQ(rig.status.texts.back(), Texts::kStatusApplyFailed);
+    EXPECT_EQ(rig.status.texts.back(), Expected::kStatusApplyFailed);
     EXPECT_EQ(readFile(rig.tool.stagingDir + "\\index.html"), "new");
     EXPECT_EQ(GetFileAttributesA(rig.tool.recordPath.c_str()), INVALID_FILE_ATTRIBUTES);
 }
@@ -333,7 +333,7 @@ TEST(InstallLocalPackage, NoPressCanStartASecondClientWhileTheWorkerStartsIt)
     writeArchive(rig.tool.packageFile, {{"index.html", "new"}});
     bool startOffered = true;
     rig.status.onText = [&] {
-        if (rig.status.texts.back() == Texts::kStatusStartFailed)
+        if (rig.status.texts.back() == Expected::kStatusStartFailed)
             startOffered = rig.tool.launchOnConfirm != 0 || rig.tool.busy == 0;
     };
 
@@ -341,8 +341,8 @@ TEST(InstallLocalPackage, NoPressCanStartASecondClientWhileTheWorkerStartsIt)
 
     EXPECT_FALSE(startOffered);
     ASSERT_GE(rig.status.texts.size(), 2u);
-    EXPECT_EQ(rig.status.texts[rig.status.texts.size() - 2], Texts::kStatusInstalled);
-    EXPECT_EQ(rig.status.texts.back(), Texts::kStatusStartFailed);
+    EXPECT_EQ(rig.status.texts[rig.status.texts.size() - 2], Expected::kStatusInstalled);
+    EXPECT_EQ(rig.status.texts.back(), Expected::kStatusStartFailed);
     EXPECT_EQ(rig.tool.launchOnConfirm, 1);
     EXPECT_EQ(rig.tool.busy, 0);
 }

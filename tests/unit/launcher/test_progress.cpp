@@ -1,5 +1,4 @@
 #include "ControlRecorder.h"
-#include "Texts.h"
 #include "UpdateTool.h"
 
 #include <gtest/gtest.h>
