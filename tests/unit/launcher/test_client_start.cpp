@@ -73,11 +73,6 @@ std::vector<std::string> debugMessagesOf(size_t count, Action action)
     return messages;
 }
 
-std::string quoted(const std::string& text)
-{
-    return "\"" + text + "\"";
-}
-
 } // namespace
 
 TEST(StartProcess, StartsTheProgramWithTheCommandLineIntactWithoutWaiting)
@@ -92,7 +87,7 @@ TEST(StartProcess, StartsTheProgramWithTheCommandLineIntactWithoutWaiting)
     ASSERT_TRUE(CopyFileA(stub.c_str(), runtime.c_str(), FALSE));
     // A client that keeps running: the start must not wait for it.
     writeFile(folder + "\\stub-sleep", "");
-    const std::string commandLine = quoted(runtime) + " " + quoted(folder + "\\app\\7 " + kChineseFolder);
+    const std::string commandLine = "\"" + runtime + "\" \"" + folder + "\\app\\7 " + kChineseFolder + "\"";
 
     ASSERT_EQ(startProcess(runtime, commandLine), 0);
 
@@ -116,7 +111,7 @@ TEST(StartProcess, ReportsAProgramThatCannotStartAndLogsTheCommandLineFirst)
 {
     TempFolder temp;
     const std::string runtime = temp / "erp.exe";
-    const std::string commandLine = quoted(runtime) + " " + quoted(temp / "app 70");
+    const std::string commandLine = "\"" + runtime + "\" \"" + temp / "app 70" + "\"";
     DebugCapture capture;
     ASSERT_TRUE(capture.ready());
 
@@ -150,7 +145,7 @@ TEST(LaunchClient, FailedStartShowsTheFailureAndReturns)
         const auto messages = debugMessagesOf(2, [&] { tool.launchClient(); });
 
         EXPECT_EQ(messages, (std::vector<std::string>{
-                                "\n" + quoted(runtime) + " " + quoted(c.argument) + "\n",
+                                "\n\"" + runtime + "\" \"" + c.argument + "\"\n",
                                 Expected::kLogStartFailed}));
         EXPECT_EQ(status.texts, std::vector<std::wstring>{Expected::kStatusStartFailed});
     }
