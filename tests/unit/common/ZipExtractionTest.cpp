@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -131,49 +132,55 @@ TEST_F(ZipEntryExtraction, FileCarriesTheEntryTimeAsCreationAndLastWrite)
     }
 }
 
-TEST_F(ZipEntryExtraction, CrcMismatchWritesTheDataThenStopsTheWalk)
+// An entry whose data fails its CRC, or ends before or after its declared size, is
+// written as far as the reader delivered it and stops the walk. The reader compares
+// the CRC only once it has delivered the declared size, so data that ends early would
+// otherwise pass unchecked as a whole file.
+struct BrokenEntry {
+    const char* what;
+    TestEntry entry;
+    const char* error;                   // the line after the entry's own
+    int stopStatus;
+    std::string written; // what the entry's file holds afterwards
+};
+
+// Names the case in the listing and in failures, instead of its bytes.
+void PrintTo(const BrokenEntry& c, std::ostream* out)
 {
-    const std::string data(20000, 'c');
+    *out << c.what;
+}
 
-    const WalkOutcome outcome = extract(
-        {{"first.txt", "1"}, {"broken.bin", data, 0x12345678u}, {"after.txt", "never"}});
+class ZipBrokenEntry : public ZipEntryExtraction, public testing::WithParamInterface<BrokenEntry> {
+};
 
-    EXPECT_EQ(readFile(dest + L"\\broken.bin"), data);
+TEST_P(ZipBrokenEntry, IsWrittenAsFarAsReadAndStopsTheWalk)
+{
+    const BrokenEntry& c = GetParam();
+
+    const WalkOutcome outcome = extract({{"first.txt", "1"}, c.entry, {"after.txt", "never"}});
+
+    EXPECT_EQ(output, " extracting: first.txt\n extracting: " + c.entry.name + "\n" + c.error);
+    EXPECT_EQ(readFile(dest + L"\\" + widen(c.entry.name)), c.written);
     EXPECT_FALSE(fileExists(dest + L"\\after.txt"));
-    EXPECT_EQ(output, " extracting: first.txt\n extracting: broken.bin\n"
-                      "error -105 with zipfile in unzCloseCurrentFile\n");
-    EXPECT_EQ(outcome.stopStatus, UNZ_CRCERROR);
+    EXPECT_EQ(outcome.stopStatus, c.stopStatus);
     EXPECT_EQ(outcome.extracted, 1u);
     EXPECT_FALSE(outcome.complete());
 }
 
-// The reader compares the CRC only once it has delivered the declared size, so data
-// that ends early would otherwise pass unchecked as a whole file.
-TEST_F(ZipEntryExtraction, DataShorterThanItsDeclaredSizeFailsAndStopsTheWalk)
-{
-    for (std::uint32_t declared : {4u, 1000u, 0xFFFFFFFFu}) {
-        SCOPED_TRACE(declared);
-        const WalkOutcome outcome = extract(
-            {{"first.txt", "1"}, {"short.bin", "abc", std::nullopt, declared}, {"after.txt", "never"}});
+const char kCrcError[] = "error -105 with zipfile in unzCloseCurrentFile\n";
+const char kShortError[] = "error -103 with zipfile in unzReadCurrentFile\n";
 
-        EXPECT_EQ(output, " extracting: first.txt\n extracting: short.bin\n"
-                          "error -103 with zipfile in unzReadCurrentFile\n");
-        EXPECT_FALSE(fileExists(dest + L"\\after.txt"));
-        EXPECT_EQ(outcome.stopStatus, UNZ_BADZIPFILE);
-        EXPECT_EQ(outcome.extracted, 1u);
-        DeleteFileW((dest + L"\\first.txt").c_str());
-    }
-}
-
-TEST_F(ZipEntryExtraction, DataLongerThanItsDeclaredSizeFailsItsCrc)
-{
-    const WalkOutcome outcome =
-        extract({{"long.bin", "abcdef", std::nullopt, 2u}, {"after.txt", "never"}});
-
-    EXPECT_EQ(output, " extracting: long.bin\nerror -105 with zipfile in unzCloseCurrentFile\n");
-    EXPECT_EQ(readFile(dest + L"\\long.bin"), "ab");
-    EXPECT_EQ(outcome.stopStatus, UNZ_CRCERROR);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Entries, ZipBrokenEntry,
+    testing::Values(
+        BrokenEntry{"CrcMismatch", {"broken.bin", std::string(20000, 'c'), 0x12345678u}, kCrcError, UNZ_CRCERROR,
+                    std::string(20000, 'c')},
+        BrokenEntry{"ShorterThan4", {"short.bin", "abc", std::nullopt, 4u}, kShortError, UNZ_BADZIPFILE, "abc"},
+        BrokenEntry{"ShorterThan1000", {"short.bin", "abc", std::nullopt, 1000u}, kShortError, UNZ_BADZIPFILE, "abc"},
+        BrokenEntry{"ShorterThanFFFFFFFF", {"short.bin", "abc", std::nullopt, 0xFFFFFFFFu}, kShortError,
+                    UNZ_BADZIPFILE, "abc"},
+        BrokenEntry{"LongerThan2", {"long.bin", "abcdef", std::nullopt, 2u}, kCrcError, UNZ_CRCERROR, "ab"}),
+    [](const testing::TestParamInfo<BrokenEntry>& info) { return std::string(info.param.what); });
 
 // A package with an entry missing is no package: the walk ends there, as for a CRC
 // mismatch, and says which entry it was.
