@@ -5,8 +5,8 @@
 //
 // Prints one JSON object of seconds: download, download_digest (the same download
 // with the SHA-256 an answer's sha256 asks for), extract_outer, extract_inner, delete.
-#include "InstallLayout.h"
-#include "UpdateTool.h"
+#include "src/InstallLayout.h"
+#include "src/UpdateTool.h"
 #include "common/FileSystem.h"
 
 #include <windows.h>

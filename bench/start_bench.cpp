@@ -20,7 +20,7 @@
 // same conditions on both roads.
 #include "common/UniqueHandle.h"
 
-#include "SystemClock.h"
+#include "tests/support/SystemClock.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // Host stand-in for the launcher's debug trace, which writes to the Windows debugger
 // output. It formats each line the same size-bounded way and drops it, so a hostile
 // path or record still goes through a formatter under the sanitizers.
-#include "DebugLog.h"
+#include "src/DebugLog.h"
 
 #include <cstdio>
 #include <cstring>

@@ -7,7 +7,7 @@
 // readings; a key changes a reading only by refusing a package, never what is read;
 // the only failure is a std::exception (which the query turns into its network
 // status); and an answer in plain RFC 8259 JSON is read as a strict reader reads it.
-#include "GatewayAnswer.h"
+#include "src/GatewayAnswer.h"
 
 #include "FuzzCheck.h"
 #include "common/PathSafety.h"

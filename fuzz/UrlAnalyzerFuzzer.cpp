@@ -2,8 +2,8 @@
 // in a buffer that ends at its terminator, so any read past it is an ASan report.
 // The parts are checked against what the analyzer promises, with the character
 // boundaries worked out here independently.
-#include "HttpException.h"
-#include "HttpUrlAnalyzer.h"
+#include "http/HttpException.h"
+#include "http/HttpUrlAnalyzer.h"
 
 #include "FuzzCheck.h"
 

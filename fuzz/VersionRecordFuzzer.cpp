@@ -2,7 +2,7 @@
 // never throws, a refused record leaves exactly the defaults (even over values an
 // earlier load took), an accepted one names a single folder, and whatever load()
 // accepts survives save() and a second load() unchanged.
-#include "VersionRecord.h"
+#include "src/VersionRecord.h"
 
 #include "FuzzCheck.h"
 #include "common/PathSafety.h"

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <limits>
 
-#include "HttpException.h"
+#include "http/HttpException.h"
 
 namespace Varnu {
 

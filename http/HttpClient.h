@@ -21,17 +21,17 @@
 #include <new>
 #include <utility>
 
-#include "CheckedArithmetic.h"
-#include "HttpClientMap.h"
-#include "HttpEncoder.h"
-#include "HttpException.h"
-#include "HttpHandle.h"
-#include "HttpPostStat.h"
-#include "HttpResponse.h"
-#include "HttpText.h"
-#include "HttpTool.h"
-#include "HttpUrlAnalyzer.h"
-#include "MultipartBoundary.h"
+#include "http/CheckedArithmetic.h"
+#include "http/HttpClientMap.h"
+#include "http/HttpEncoder.h"
+#include "http/HttpException.h"
+#include "http/HttpHandle.h"
+#include "http/HttpPostStat.h"
+#include "http/HttpResponse.h"
+#include "http/HttpText.h"
+#include "http/HttpTool.h"
+#include "http/HttpUrlAnalyzer.h"
+#include "http/MultipartBoundary.h"
 
 namespace Varnu {
 

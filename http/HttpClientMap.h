@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "HttpText.h"
+#include "http/HttpText.h"
 
 namespace Varnu {
 

@@ -1,9 +1,9 @@
-#include "HttpEncoder.h"
+#include "http/HttpEncoder.h"
 
 #include <cstring>
 
-#include "CheckedArithmetic.h"
-#include "HttpException.h"
+#include "http/CheckedArithmetic.h"
+#include "http/HttpException.h"
 
 namespace Varnu {
 

@@ -1,4 +1,4 @@
-#include "HttpException.h"
+#include "http/HttpException.h"
 
 #include <cstdio>
 #include <cstring>

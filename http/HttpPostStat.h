@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "CheckedArithmetic.h"
-#include "HttpText.h"
+#include "http/CheckedArithmetic.h"
+#include "http/HttpText.h"
 
 namespace Varnu {
 

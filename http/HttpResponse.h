@@ -8,7 +8,7 @@
 
 #include <utility>
 
-#include "HttpHandle.h"
+#include "http/HttpHandle.h"
 
 namespace Varnu {
 

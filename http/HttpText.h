@@ -8,8 +8,8 @@
 #include <memory>
 #include <new>
 
-#include "CheckedArithmetic.h"
-#include "HttpException.h"
+#include "http/CheckedArithmetic.h"
+#include "http/HttpException.h"
 
 namespace Varnu {
 

@@ -1,9 +1,9 @@
-#include "HttpTool.h"
+#include "http/HttpTool.h"
 
 #include <cstring>
 
-#include "CheckedArithmetic.h"
-#include "HttpText.h"
+#include "http/CheckedArithmetic.h"
+#include "http/HttpText.h"
 
 namespace Varnu {
 

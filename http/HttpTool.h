@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include "HttpException.h"
+#include "http/HttpException.h"
 
 namespace Varnu {
 

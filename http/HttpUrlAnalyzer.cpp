@@ -1,9 +1,9 @@
-#include "HttpUrlAnalyzer.h"
+#include "http/HttpUrlAnalyzer.h"
 
 #include <cstddef>
 
-#include "CheckedArithmetic.h"
-#include "HttpException.h"
+#include "http/CheckedArithmetic.h"
+#include "http/HttpException.h"
 
 namespace Varnu {
 

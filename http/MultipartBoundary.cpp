@@ -1,4 +1,4 @@
-#include "MultipartBoundary.h"
+#include "http/MultipartBoundary.h"
 
 #include <objbase.h>
 

@@ -1,7 +1,7 @@
 // The multipart/form-data boundary a client makes when it is constructed.
 #pragma once
 
-#include "HttpText.h"
+#include "http/HttpText.h"
 
 namespace Varnu {
 

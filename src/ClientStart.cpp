@@ -1,8 +1,8 @@
-#include "UpdateTool.h"
+#include "src/UpdateTool.h"
 
-#include "DebugLog.h"
-#include "InstallLayout.h"
-#include "Texts.h"
+#include "src/DebugLog.h"
+#include "src/InstallLayout.h"
+#include "src/Texts.h"
 #include "common/DetachedProcess.h"
 
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "DebugLog.h"
+#include "src/DebugLog.h"
 
 #include <windows.h>
 

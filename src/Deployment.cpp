@@ -1,7 +1,7 @@
-#include "UpdateTool.h"
+#include "src/UpdateTool.h"
 
-#include "DebugLog.h"
-#include "Texts.h"
+#include "src/DebugLog.h"
+#include "src/Texts.h"
 #include "common/FileSystem.h"
 #include "common/FolderLink.h"
 #include "common/UniqueHandle.h"

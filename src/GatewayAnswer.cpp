@@ -1,4 +1,4 @@
-#include "GatewayAnswer.h"
+#include "src/GatewayAnswer.h"
 
 #include "common/VersionFolderName.h"
 

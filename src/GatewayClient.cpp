@@ -1,4 +1,4 @@
-#include "GatewayClient.h"
+#include "src/GatewayClient.h"
 
 #include <algorithm>
 #include <memory>

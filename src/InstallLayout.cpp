@@ -1,6 +1,6 @@
-#include "InstallLayout.h"
+#include "src/InstallLayout.h"
 
-#include "DebugLog.h"
+#include "src/DebugLog.h"
 #include "common/FileSystem.h"
 #include "common/VersionFolderName.h"
 

@@ -1,4 +1,4 @@
-#include "PackageCheck.h"
+#include "src/PackageCheck.h"
 
 #include "PackageKey.h" // generated from ZORVIK_PACKAGE_KEY when CMake configures
 #include "common/UniqueHandle.h"

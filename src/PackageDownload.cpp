@@ -1,10 +1,10 @@
-#include "UpdateTool.h"
+#include "src/UpdateTool.h"
 
-#include "DebugLog.h"
-#include "GatewayClient.h"
-#include "InstallLayout.h"
-#include "PackageCheck.h"
-#include "Texts.h"
+#include "src/DebugLog.h"
+#include "src/GatewayClient.h"
+#include "src/InstallLayout.h"
+#include "src/PackageCheck.h"
+#include "src/Texts.h"
 #include "common/FileSystem.h"
 
 #include <algorithm>

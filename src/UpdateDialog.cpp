@@ -1,7 +1,7 @@
-#include "UpdateDialog.h"
+#include "src/UpdateDialog.h"
 
-#include "Texts.h"
-#include "UpdateTool.h"
+#include "src/Texts.h"
+#include "src/UpdateTool.h"
 #include "common/ProcAddress.h"
 #include "common/UniqueHandle.h"
 #include "resources/resource.h"

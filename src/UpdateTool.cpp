@@ -1,7 +1,7 @@
-#include "UpdateTool.h"
+#include "src/UpdateTool.h"
 
-#include "DebugLog.h"
-#include "InstallLayout.h"
+#include "src/DebugLog.h"
+#include "src/InstallLayout.h"
 #include "common/ArchiveWalk.h"
 
 #include <direct.h>

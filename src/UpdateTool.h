@@ -1,8 +1,8 @@
 #pragma once
 
-#include "GatewayAnswer.h"
-#include "VersionRecord.h"
-#include "WorkerOutcome.h"
+#include "src/GatewayAnswer.h"
+#include "src/VersionRecord.h"
+#include "src/WorkerOutcome.h"
 
 #include <windows.h>
 

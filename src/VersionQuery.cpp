@@ -1,9 +1,9 @@
-#include "UpdateTool.h"
+#include "src/UpdateTool.h"
 
-#include "GatewayAnswer.h"
-#include "GatewayClient.h"
-#include "InstallLayout.h"
-#include "PackageCheck.h"
+#include "src/GatewayAnswer.h"
+#include "src/GatewayClient.h"
+#include "src/InstallLayout.h"
+#include "src/PackageCheck.h"
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
-#include "VersionRecord.h"
+#include "src/VersionRecord.h"
 
-#include "DebugLog.h"
-#include "Texts.h"
+#include "src/DebugLog.h"
+#include "src/Texts.h"
 #include "common/UniqueStdioFile.h"
 #include "common/VersionFolderName.h"
 

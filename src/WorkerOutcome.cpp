@@ -1,6 +1,6 @@
-#include "UpdateTool.h"
+#include "src/UpdateTool.h"
 
-#include "Texts.h"
+#include "src/Texts.h"
 
 #include <iterator>
 

@@ -1,7 +1,7 @@
 // The launcher's entry: start the installed client at once, or show the update dialog
 // and install it on a worker thread.
-#include "UpdateDialog.h"
-#include "UpdateTool.h"
+#include "src/UpdateDialog.h"
+#include "src/UpdateTool.h"
 #include "resources/resource.h"
 
 #include <windows.h>

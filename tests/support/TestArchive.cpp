@@ -1,6 +1,6 @@
-#include "TestArchive.h"
+#include "tests/support/TestArchive.h"
 
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #include "iowin32.h"
 #include "zlib.h"

@@ -4,7 +4,7 @@
 // Paths come in the two forms the programs use side by side: UTF-16, and narrow in
 // the ANSI code page, as the launcher names them.
 
-#include "TextConversion.h"
+#include "tests/support/TextConversion.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "TextConversion.h"
+#include "tests/support/TextConversion.h"
 
 std::string narrow(std::wstring_view text, UINT codePage)
 {

@@ -16,7 +16,7 @@
 // when OUTPUT_FILE.release (or .stop) appears. A string logged right after the
 // matched one may take the mutex first; then there is no hold and the listener
 // creates OUTPUT_FILE.missed instead.
-#include "TextConversion.h"
+#include "tests/support/TextConversion.h"
 
 #include <windows.h>
 

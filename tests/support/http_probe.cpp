@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "HttpClient.h"
-#include "TextConversion.h"
+#include "http/HttpClient.h"
+#include "tests/support/TextConversion.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 // open it. The record's
 // "started" is the system time (100 ns units since 1601) taken first thing at entry,
 // so a benchmark can time a start against the moment its starter asked for it.
-#include "SystemClock.h"
-#include "TextConversion.h"
+#include "tests/support/SystemClock.h"
+#include "tests/support/TextConversion.h"
 
 #include <windows.h>
 

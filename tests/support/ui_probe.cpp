@@ -20,7 +20,7 @@
 //                                            and reported as "exit=timeout"
 //
 // Exit codes: 0 done, 1 timeout, 2 usage, 3 no such window or control, 4 call failed.
-#include "TextConversion.h"
+#include "tests/support/TextConversion.h"
 
 #include <windows.h>
 #include <commctrl.h>

@@ -14,10 +14,10 @@
 //
 // Byte strings are written as hex, dialog texts as UTF-8; "status"/"button" hold every
 // text sent to the control, in order.
-#include "ControlRecorder.h"
-#include "TextConversion.h"
-#include "UpdateTool.h"
-#include "VersionRecord.h"
+#include "tests/unit/launcher/ControlRecorder.h"
+#include "tests/support/TextConversion.h"
+#include "src/UpdateTool.h"
+#include "src/VersionRecord.h"
 
 #include <windows.h>
 

@@ -20,12 +20,12 @@
 // the next archive.
 
 #ifdef ARCHIVE_CAMPAIGN_LAUNCHER
-#include "UpdateTool.h"
+#include "src/UpdateTool.h"
 #else
 #include "update_tool/ArchiveUnpack.h"
 #endif
 
-#include "TextConversion.h"
+#include "tests/support/TextConversion.h"
 #include "common/UniqueHandle.h"
 
 #include <zlib.h>

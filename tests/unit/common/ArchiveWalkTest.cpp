@@ -1,7 +1,7 @@
 #include "common/ArchiveWalk.h"
 
-#include "TestArchive.h"
-#include "TestFiles.h"
+#include "tests/support/TestArchive.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 

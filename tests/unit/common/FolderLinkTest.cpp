@@ -2,7 +2,7 @@
 
 #include "common/UniqueHandle.h"
 
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 

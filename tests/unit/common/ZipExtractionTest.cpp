@@ -2,8 +2,8 @@
 #include "common/FileSystem.h"
 #include "common/ZipExtraction.h"
 
-#include "TestArchive.h"
-#include "TestFiles.h"
+#include "tests/support/TestArchive.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 

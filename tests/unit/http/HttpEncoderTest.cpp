@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "HttpClientMap.h"
-#include "HttpEncoder.h"
+#include "http/HttpClientMap.h"
+#include "http/HttpEncoder.h"
 #include "RecordingTool.h"
 
 using Varnu::CHttpEncoderA;

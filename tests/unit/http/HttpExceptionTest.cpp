@@ -4,10 +4,10 @@
 #include <functional>
 #include <string>
 
-#include "CheckedArithmetic.h"
-#include "HttpException.h"
-#include "HttpPostStat.h"
-#include "HttpTool.h"
+#include "http/CheckedArithmetic.h"
+#include "http/HttpException.h"
+#include "http/HttpPostStat.h"
+#include "http/HttpTool.h"
 #include "RecordingTool.h"
 
 using namespace Varnu;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "HttpUrlAnalyzer.h"
+#include "http/HttpUrlAnalyzer.h"
 #include "RecordingTool.h"
 
 using Varnu::CHttpUrlAnalyzerT;

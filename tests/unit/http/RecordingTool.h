@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "HttpClient.h"
+#include "http/HttpClient.h"
 
 struct RecordingTool : Varnu::CHttpToolA {
     struct State {

@@ -1,9 +1,9 @@
 #include "ControlRecorder.h"
 #include "DebugCapture.h"
 #include "ExpectedTexts.h"
-#include "TestFiles.h"
-#include "UpdateDialog.h"
-#include "UpdateTool.h"
+#include "tests/support/TestFiles.h"
+#include "src/UpdateDialog.h"
+#include "src/UpdateTool.h"
 
 #include <gtest/gtest.h>
 

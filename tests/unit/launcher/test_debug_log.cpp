@@ -1,5 +1,5 @@
 #include "DebugCapture.h"
-#include "DebugLog.h"
+#include "src/DebugLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "ControlRecorder.h"
 #include "ExpectedTexts.h"
-#include "InstallLayout.h"
-#include "TestArchive.h"
-#include "TestFiles.h"
-#include "UpdateTool.h"
+#include "src/InstallLayout.h"
+#include "tests/support/TestArchive.h"
+#include "tests/support/TestFiles.h"
+#include "src/UpdateTool.h"
 #include "common/FileSystem.h"
 #include "common/UniqueHandle.h"
 

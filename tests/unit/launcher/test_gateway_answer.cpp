@@ -1,4 +1,4 @@
-#include "GatewayAnswer.h"
+#include "src/GatewayAnswer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "InstallLayout.h"
-#include "TestFiles.h"
-#include "UpdateTool.h"
+#include "src/InstallLayout.h"
+#include "tests/support/TestFiles.h"
+#include "src/UpdateTool.h"
 #include "common/FileSystem.h"
 #include "common/VersionFolderName.h"
 

@@ -1,4 +1,4 @@
-#include "PackageCheck.h"
+#include "src/PackageCheck.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "ControlRecorder.h"
-#include "UpdateTool.h"
+#include "src/UpdateTool.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "TestFiles.h"
-#include "VersionRecord.h"
+#include "tests/support/TestFiles.h"
+#include "src/VersionRecord.h"
 
 #include <gtest/gtest.h>
 

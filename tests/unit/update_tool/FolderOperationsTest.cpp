@@ -2,7 +2,7 @@
 #include "update_tool/RemoveFolderTree.h"
 #include "update_tool/VolumeRoot.h"
 
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
