@@ -92,6 +92,8 @@ DWORD WINAPI updateWorker(LPVOID parameter)
 {
     auto* tool = static_cast<UpdateTool*>(parameter);
     const VersionOffer offer = tool->queryVersion();
+    if (tool->afterQuery)
+        tool->afterQuery();
     tool->finishPass(offer.ending ? *offer.ending : tool->downloadPackage(offer));
     return 0;
 }

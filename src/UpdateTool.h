@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -119,10 +120,15 @@ public:
     std::string packageFile;
     std::string downloadDir;
     std::string stagingDir;
-    std::string packageUrl;
     std::string recordPath;
     std::string installRoot;
     VersionRecord versionRecord;
+    // The gateway the query asks: the build's own, unless a test names another.
+    std::string gatewayUrl = ZORVIK_GATEWAY_URL;
+    // For tests: runs on the worker once its query has returned, before the rest of
+    // its pass; the moment a retry started early would change what the pass does.
+    // Empty in the launcher.
+    std::function<void()> afterQuery;
 };
 
 // The process-wide instance the dialog procedures work on.

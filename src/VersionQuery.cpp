@@ -13,9 +13,9 @@ namespace {
 // One byte of the answer's 10240-byte buffer stays free for the terminator.
 constexpr std::uint64_t kAnswerLimit = 10239;
 
-// Sends the version query with the record's values and waits for the answer's
+// Sends the version query with the record's values to `url` and waits for the answer's
 // headers. `client` owns the connection and must outlive the response.
-std::unique_ptr<HttpResponse> requestVersion(HttpClient& client, const VersionRecord& record)
+std::unique_ptr<HttpResponse> requestVersion(HttpClient& client, const std::string& url, const VersionRecord& record)
 {
     const std::string type = record.getType();
     const std::string ver = record.getVer();
@@ -27,7 +27,7 @@ std::unique_ptr<HttpResponse> requestVersion(HttpClient& client, const VersionRe
     client.AddParam("type", type.c_str());
     client.AddParam("version", ver.c_str());
     client.AddParam("platform", platform.c_str());
-    client.StartFormPost(ZORVIK_GATEWAY_URL, kLauncherRequestFlags);
+    client.StartFormPost(url.c_str(), kLauncherRequestFlags);
     OutputDebugStringA(type.c_str());
     OutputDebugStringA(ver.c_str());
     OutputDebugStringA(platform.c_str());
@@ -81,7 +81,6 @@ VersionOffer UpdateTool::applyReading(const GatewayReading& reading)
     versionRecord.setVer(reading.ver);
     stagingDir = InstallLayout::stagingFolder(installRoot, reading.ver);
     targetDir = InstallLayout::versionFolder(installRoot, reading.ver);
-    packageUrl = reading.url;
     if (reading.url.empty())
         return {WorkerOutcome::NoUpdate, {}, {}};
     return {std::nullopt, reading.url, reading.sha256};
@@ -92,7 +91,7 @@ VersionOffer UpdateTool::queryVersion()
     try {
         versionRecord.load(recordPath);
         HttpClient client;
-        const std::unique_ptr<HttpResponse> response = requestVersion(client, versionRecord);
+        const std::unique_ptr<HttpResponse> response = requestVersion(client, gatewayUrl, versionRecord);
         const std::string answer = readAnswer(*response);
         const PackageProof proof = builtInPackageKey() ? PackageProof::Signature : PackageProof::Digest;
         return applyReading(readGatewayAnswer(answer.c_str(), versionRecord.getVer(), proof));

@@ -17,5 +17,9 @@ inline constexpr const wchar_t* kStatusInstalled = L"\x66F4\x65B0\x6587\x4EF6\x5
 inline constexpr const wchar_t* kStatusUnpackFailed = L"\x89E3\x538B\x6587\x4EF6\x5931\x8D25";
 // "应用新文件失败！"
 inline constexpr const wchar_t* kStatusApplyFailed = L"\x5E94\x7528\x65B0\x6587\x4EF6\x5931\x8D25\xFF01";
+// "检查更新失败！请检查网络畅通！"
+inline constexpr const wchar_t* kStatusNetworkError = L"\x68C0\x67E5\x66F4\x65B0\x5931\x8D25\xFF01\x8BF7\x68C0\x67E5\x7F51\x7EDC\x7545\x901A\xFF01";
+// "重试"
+inline constexpr const wchar_t* kButtonRetry = L"\x91CD\x8BD5";
 
 } // namespace Expected

@@ -346,3 +346,46 @@ TEST(InstallLocalPackage, NoPressCanStartASecondClientWhileTheWorkerStartsIt)
     EXPECT_EQ(rig.tool.launchOnConfirm, 1);
     EXPECT_EQ(rig.tool.busy, 0);
 }
+
+// A retry may start only once the pass it retries has ended. Pressed at any moment from
+// the end of the query to the pass's last text, the button must find a worker running;
+// and whatever a retry's query would leave in the tool then must not change what this
+// pass goes on to do.
+TEST(UpdateWorker, NoRetryCanStartBeforeThePassHasEndedNorChangeWhatItDoes)
+{
+    Rig rig;
+    ASSERT_FALSE(rig.tool.checkInstallation());
+    ASSERT_EQ(rig.tool.onlineInstall, 1);
+    // Nothing listens on port 1: the query fails at once, without a network.
+    rig.tool.gatewayUrl = "https://127.0.0.1:1/gateway.php";
+    rig.tool.failed = 0;
+    std::vector<std::string> retryOpenAt;
+    const auto noteRetryOpen = [&](const char* moment) {
+        // The button's own condition for starting a worker.
+        if (rig.tool.failed && !rig.tool.busy)
+            retryOpenAt.emplace_back(moment);
+    };
+    rig.status.onText = [&] { noteRetryOpen("a status text"); };
+    rig.button.onText = [&] { noteRetryOpen("a caption"); };
+    rig.tool.afterQuery = [&] {
+        noteRetryOpen("the end of the query");
+        // A retry's query that offers a package, as if one had started here.
+        GatewayReading offered;
+        offered.answer = GatewayAnswer::Package;
+        offered.url = "https://127.0.0.1:1/package.zip";
+        offered.ver = "10";
+        offered.verFromAnswer = true;
+        rig.tool.applyReading(offered);
+    };
+
+    EXPECT_EQ(updateWorker(&rig.tool), 0u);
+
+    EXPECT_EQ(retryOpenAt, std::vector<std::string>{});
+    // The pass ended as its own query did: no download was tried.
+    EXPECT_EQ(rig.status.texts, std::vector<std::wstring>{Expected::kStatusNetworkError});
+    EXPECT_EQ(rig.button.texts, std::vector<std::wstring>{Expected::kButtonRetry});
+    EXPECT_TRUE(rig.bar.positions.empty());
+    EXPECT_FALSE(folderExists(rig.tool.downloadDir));
+    EXPECT_EQ(rig.tool.failed, 1);
+    EXPECT_EQ(rig.tool.busy, 0);
+}
