@@ -96,7 +96,9 @@ std::optional<std::string> ansiFolderName(const std::wstring& shortForm, const s
 
 std::optional<std::string> localAppDataFolder()
 {
-    std::optional<std::string> folder = std::string();
+    // A folder the shell cannot give is no folder either: "" would put the install
+    // root at the root of the current drive, shared by every user of the machine.
+    std::optional<std::string> folder;
     LPITEMIDLIST item = nullptr;
     if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_LOCAL_APPDATA, &item)) && item) {
         // Resolved wide: the narrow call gives "?" for every character outside the ANSI

@@ -38,9 +38,9 @@ std::string installRootIn(const std::string& localAppData);
 std::optional<std::string> ansiFolderName(const std::wstring& shortForm, const std::wstring& longForm);
 
 // The user's local application-data folder as the launcher's paths name it (see
-// ansiFolderName), or "" when the shell cannot give it. None when the folder has no
-// name in the ANSI code page: then no path of the launcher reaches it, and nothing
-// may be installed. Logs the result ("" for none).
+// ansiFolderName). None when the shell cannot give the folder, or when it has no name
+// in the ANSI code page: then no path of the launcher reaches it, and nothing may be
+// installed. Logs the result ("" for none).
 std::optional<std::string> localAppDataFolder();
 
 // The launcher's own folder: its module path up to and including the last backslash.

@@ -44,8 +44,8 @@ public:
 
     void resolvePaths();
 
-    // False when the user's local application-data folder has no name in the ANSI
-    // code page: installRoot and recordPath are empty, and nothing may be installed
+    // False when the shell gave no local application-data folder, or none with a name
+    // in the ANSI code page: installRoot and recordPath are empty, and nothing may be installed
     // or started (NoInstallRoot).
     bool hasInstallRoot() const { return !installRoot.empty(); }
 

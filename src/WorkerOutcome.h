@@ -14,6 +14,6 @@ enum class WorkerOutcome {
     ApplyFailed,    // the unpacked folder could not take the installed one's place
     Installed,      // the package is in place and recorded
     NotStarted,     // installed from res.dat, but the client could not be started
-    NoInstallRoot,  // no worker ran: the local application-data folder has no name in
-                    // the ANSI code page
+    NoInstallRoot,  // no worker ran: the shell gave no local application-data folder,
+                    // or none with a name in the ANSI code page
 };

@@ -147,16 +147,20 @@ def test_button_does_nothing_while_the_worker_runs_nor_after_a_final_failure(tmp
 
 
 @pytest.mark.parametrize("shipped", [False, True], ids=["network", "res.dat"])
-def test_local_app_data_without_a_name_in_the_code_page_fails_and_installs_nowhere(tmp_path, shipped):
+@pytest.mark.parametrize("folder_exists", [True, False], ids=["no-ansi-name", "missing"])
+def test_local_app_data_without_a_usable_name_fails_and_installs_nowhere(tmp_path, shipped, folder_exists):
     # Neither form of the folder fits the code page: the long one is Hangul, and the
     # short one, eight letters for each of the thirty folders, passes 259 characters.
-    # A launcher that went on would aim its install at "\tarnvaleerp" on the current
+    # Or the folder the shell keys name is not there, and the shell gives none. A
+    # launcher that went on would aim its install at "\tarnvaleerp" on the current
     # drive.
     strays = [pathlib.Path("/tarnvaleerp"), winerig.BUILD / "wineprefix" / "drive_c" / "tarnvaleerp"]
     folder = launcher.make_launcher_folder(tmp_path)
     if shipped:
         (folder / "res.dat").write_bytes(packages.app_zip())
     with launcher.local_appdata_at(*["가"] * 30) as local:
+        if not folder_exists:
+            local.rmdir()
         with launcher.RunningLauncher(folder) as running:
             dialog = Dialog().wait()
             assert launcher.eventually(dialog.status, texts.STATUS_UPDATE_FAILED) == \
@@ -167,7 +171,7 @@ def test_local_app_data_without_a_name_in_the_code_page_fails_and_installs_nowhe
             assert (dialog.status(), dialog.button()) == (texts.STATUS_UPDATE_FAILED, texts.CAPTION_OK)
             dialog.click(launcher.CANCEL)
             assert running.wait() == 0
-        assert list(local.iterdir()) == []
+        assert list(local.iterdir()) == [] if folder_exists else not local.exists()
     assert launcher.launches(folder) == []
     found = [p for p in strays if p.exists()]
     for p in found:
