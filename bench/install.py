@@ -6,7 +6,6 @@ The launcher's peak memory is also measured on a package ten times that size: no
 may hold a whole package or archive in memory, which a 32-bit process could not.
 """
 import json
-import os
 import pathlib
 import random
 import shutil

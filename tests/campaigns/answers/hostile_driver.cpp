@@ -14,7 +14,7 @@
 //
 // Byte strings are written as hex, dialog texts as UTF-8; "status"/"button" hold every
 // text sent to the control, in order.
-#include "tests/unit/launcher/ControlRecorder.h"
+#include "tests/support/ControlRecorder.h"
 #include "tests/support/TextConversion.h"
 #include "src/UpdateTool.h"
 #include "src/VersionRecord.h"

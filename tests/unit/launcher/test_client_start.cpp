@@ -1,4 +1,4 @@
-#include "ControlRecorder.h"
+#include "tests/support/ControlRecorder.h"
 #include "DebugCapture.h"
 #include "ExpectedTexts.h"
 #include "tests/support/TestFiles.h"

@@ -1,4 +1,4 @@
-#include "ControlRecorder.h"
+#include "tests/support/ControlRecorder.h"
 #include "ExpectedTexts.h"
 #include "src/InstallLayout.h"
 #include "tests/support/TestArchive.h"

@@ -1,4 +1,4 @@
-#include "ControlRecorder.h"
+#include "tests/support/ControlRecorder.h"
 #include "src/UpdateTool.h"
 
 #include <gtest/gtest.h>
