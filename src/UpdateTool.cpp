@@ -93,8 +93,13 @@ int UpdateTool::unzipFiles(const std::string& archivePath, const std::string& de
         log.write("Error changing into %s, aborting\n", destinationFolder.c_str());
         return -1;
     }
+    // Left even when the walk throws: a folder that is the current directory can be
+    // neither renamed into place nor deleted, so a retry would fail on it.
+    struct BackToLauncherFolder {
+        const std::string& folder;
+        ~BackToLauncherFolder() { _chdir(folder.c_str()); }
+    } backToLauncherFolder{moduleDir};
     const int walkStatus = extractAll(archive.get());
-    _chdir(moduleDir.c_str());
     archive.reset(); // closes an entry the walk left open first
     // A walk stopped by an entry that was not written whole left a partial tree;
     // installing it would pass a damaged package off as the new version.

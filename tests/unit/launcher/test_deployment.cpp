@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -388,4 +391,152 @@ TEST(UpdateWorker, NoRetryCanStartBeforeThePassHasEndedNorChangeWhatItDoes)
     EXPECT_FALSE(folderExists(rig.tool.downloadDir));
     EXPECT_EQ(rig.tool.failed, 1);
     EXPECT_EQ(rig.tool.busy, 0);
+}
+
+// Allocation failure on demand: every allocation of one chosen thread counts down, and
+// the one that reaches zero throws. Other threads, the recorders' among them, allocate
+// as usual.
+namespace {
+std::atomic<DWORD> g_failingThread{0};
+std::atomic<long> g_allocationsLeft{0};
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (g_failingThread.load() == GetCurrentThreadId() && g_allocationsLeft.fetch_sub(1) == 1)
+        throw std::bad_alloc();
+    if (void* block = std::malloc(size ? size : 1))
+        return block;
+    throw std::bad_alloc();
+}
+
+// GCC takes the replacement's own free for a mismatch with the operator new it replaces.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+#pragma GCC diagnostic pop
+
+void operator delete(void* block, std::size_t) noexcept
+{
+    ::operator delete(block);
+}
+
+namespace {
+
+std::atomic<int> g_messageBoxes{0};
+
+// Answers every message box of the hooked thread with OK, as a user would.
+LRESULT CALLBACK confirmMessageBoxes(int code, WPARAM wParam, LPARAM lParam)
+{
+    wchar_t className[16] = L"";
+    if (code == HCBT_CREATEWND && GetClassNameW(reinterpret_cast<HWND>(wParam), className, 16) &&
+        std::wstring(className) == L"#32770") {
+        ++g_messageBoxes;
+        PostMessageW(reinterpret_cast<HWND>(wParam), WM_COMMAND, IDOK, 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The status texts with the progress lines ("...(42%)...") left out.
+std::vector<std::wstring> outcomeTexts(const std::vector<std::wstring>& texts)
+{
+    std::vector<std::wstring> outcomes;
+    for (const std::wstring& text : texts)
+        if (text.find(L"%)") == std::wstring::npos)
+            outcomes.push_back(text);
+    return outcomes;
+}
+
+// Runs `entry` on a worker thread whose `failAt`-th allocation fails, while this
+// thread takes the messages the worker sends, as the dialog's loop does. True when the
+// worker reached that allocation. A failure that escaped the thread would have ended
+// the process.
+bool runFailingAt(UpdateTool& tool, LPTHREAD_START_ROUTINE entry, long failAt)
+{
+    tool.busy = 1;
+    tool.failed = 0;
+    DWORD id = 0;
+    const UniqueHandle thread(CreateThread(nullptr, 0, entry, &tool, CREATE_SUSPENDED, &id));
+    const HHOOK hook = SetWindowsHookExW(WH_CBT, confirmMessageBoxes, nullptr, id);
+    g_allocationsLeft = failAt;
+    g_failingThread = id;
+    ResumeThread(thread.get());
+    const HANDLE handles[] = {thread.get()};
+    while (MsgWaitForMultipleObjects(1, handles, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    g_failingThread = 0;
+    UnhookWindowsHookEx(hook);
+    DWORD exitCode = 1;
+    GetExitCodeThread(thread.get(), &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    return g_allocationsLeft.load() <= 0;
+}
+
+} // namespace
+
+// Whichever allocation of a pass fails, the pass ends with one outcome shown, busy
+// cleared and nothing escaping its thread: the query's, as a network error.
+TEST(OutOfMemory, AnyFailedAllocationOfAQueryEndsThePassAsANetworkError)
+{
+    for (long failAt = 1;; ++failAt) {
+        SCOPED_TRACE("allocation " + std::to_string(failAt));
+        Rig rig;
+        ASSERT_FALSE(rig.tool.checkInstallation());
+        // Nothing listens on port 1: the query fails even where memory does not.
+        rig.tool.gatewayUrl = "https://127.0.0.1:1/gateway.php";
+        const bool reached = runFailingAt(rig.tool, updateWorker, failAt);
+
+        EXPECT_EQ(rig.status.texts, std::vector<std::wstring>{Expected::kStatusNetworkError});
+        EXPECT_EQ(rig.button.texts, std::vector<std::wstring>{Expected::kButtonRetry});
+        EXPECT_EQ(rig.tool.failed, 1);
+        EXPECT_EQ(rig.tool.busy, 0);
+        if (!reached || HasFailure())
+            break;
+    }
+}
+
+// The archive road: either the package is installed and the start tried, or the
+// install failed with its message, nothing recorded.
+TEST(OutOfMemory, AnyFailedAllocationOfTheArchiveRoadEndsItInstalledOrFailed)
+{
+    int installs = 0;
+    int failures = 0;
+    for (long failAt = 1;; ++failAt) {
+        SCOPED_TRACE("allocation " + std::to_string(failAt));
+        Rig rig;
+        writeArchive(rig.launcher / std::string("res.dat"), {{"index.html", "new"}, {"js/app.js", "app"}});
+        ASSERT_FALSE(rig.tool.checkInstallation());
+        ASSERT_EQ(rig.tool.onlineInstall, 0);
+        g_messageBoxes = 0;
+        const bool reached = runFailingAt(rig.tool, installLocalPackage, failAt);
+
+        const std::vector<std::wstring> installed{Expected::kStatusInstalled, Expected::kStatusStartFailed};
+        const std::vector<std::wstring> unpackFailed{Expected::kStatusUnpackFailed};
+        const std::vector<std::wstring> shown = outcomeTexts(rig.status.texts);
+        if (!shown.empty() && shown.front() == installed.front()) {
+            ++installs;
+            EXPECT_EQ(shown, installed);
+            EXPECT_EQ(g_messageBoxes, 0);
+            EXPECT_EQ(rig.tool.launchOnConfirm, 1);
+        } else {
+            ++failures;
+            EXPECT_EQ(shown, unpackFailed);
+            EXPECT_EQ(g_messageBoxes, 1);
+            EXPECT_FALSE(VersionRecord().load(rig.tool.recordPath));
+        }
+        EXPECT_EQ(rig.tool.busy, 0);
+        // A folder that is some process's current directory cannot be renamed or
+        // deleted: the extraction's must not outlive it.
+        EXPECT_EQ(currentDirectory().rfind(rig.root.path(), 0), std::wstring::npos);
+        if (!reached || HasFailure())
+            break;
+    }
+    EXPECT_GT(failures, 0);
+    EXPECT_GE(installs, 1); // at least the run no allocation failed in
 }
