@@ -45,8 +45,8 @@ public:
     void resolvePaths();
 
     // False when the shell gave no local application-data folder, or none with a name
-    // in the ANSI code page: installRoot and recordPath are empty, and nothing may be installed
-    // or started (NoInstallRoot).
+    // in the ANSI code page: installRoot and recordPath are empty, and nothing may be
+    // installed or started (NoInstallRoot).
     bool hasInstallRoot() const { return !installRoot.empty(); }
 
     // True when the record in the install root loads: the client is installed and

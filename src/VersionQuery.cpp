@@ -13,9 +13,10 @@ namespace {
 // One byte of the answer's 10240-byte buffer stays free for the terminator.
 constexpr std::uint64_t kAnswerLimit = 10239;
 
-// Sends the version query with the record's values to `url` and waits for the answer's
-// headers. `client` owns the connection and must outlive the response.
-std::unique_ptr<HttpResponse> requestVersion(HttpClient& client, const std::string& url, const VersionRecord& record)
+// Sends the version query with the record's values to `url` and waits for the
+// answer's headers. `client` owns the connection and must outlive the response.
+std::unique_ptr<HttpResponse> requestVersion(HttpClient& client, const std::string& url,
+                                             const VersionRecord& record)
 {
     const std::string type = record.getType();
     const std::string ver = record.getVer();

@@ -39,6 +39,15 @@ struct Rig {
         tool.busy = 1;
     }
 
+    // The network road to a gateway where nothing listens: every query fails at once,
+    // the same way on every machine.
+    void takeUnreachableNetworkRoad()
+    {
+        ASSERT_FALSE(tool.checkInstallation());
+        ASSERT_EQ(tool.onlineInstall, 1);
+        tool.gatewayUrl = "https://127.0.0.1:1/gateway.php";
+    }
+
     // The deployment as the worker ends its pass with it.
     WorkerOutcome deploy()
     {
@@ -357,10 +366,7 @@ TEST(InstallLocalPackage, NoPressCanStartASecondClientWhileTheWorkerStartsIt)
 TEST(UpdateWorker, NoRetryCanStartBeforeThePassHasEndedNorChangeWhatItDoes)
 {
     Rig rig;
-    ASSERT_FALSE(rig.tool.checkInstallation());
-    ASSERT_EQ(rig.tool.onlineInstall, 1);
-    // Nothing listens on port 1: the query fails at once, without a network.
-    rig.tool.gatewayUrl = "https://127.0.0.1:1/gateway.php";
+    ASSERT_NO_FATAL_FAILURE(rig.takeUnreachableNetworkRoad());
     rig.tool.failed = 0;
     std::vector<std::string> retryOpenAt;
     const auto noteRetryOpen = [&](const char* moment) {
@@ -487,9 +493,7 @@ TEST(OutOfMemory, AnyFailedAllocationOfAQueryEndsThePassAsANetworkError)
     for (long failAt = 1;; ++failAt) {
         SCOPED_TRACE("allocation " + std::to_string(failAt));
         Rig rig;
-        ASSERT_FALSE(rig.tool.checkInstallation());
-        // Nothing listens on port 1: the query fails even where memory does not.
-        rig.tool.gatewayUrl = "https://127.0.0.1:1/gateway.php";
+        ASSERT_NO_FATAL_FAILURE(rig.takeUnreachableNetworkRoad());
         const bool reached = runFailingAt(rig.tool, updateWorker, failAt);
 
         EXPECT_EQ(rig.status.texts, std::vector<std::wstring>{Expected::kStatusNetworkError});
