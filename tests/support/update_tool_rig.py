@@ -7,7 +7,6 @@ import contextlib
 import json
 import shutil
 import time
-import warnings
 
 import winerig
 
@@ -17,16 +16,8 @@ AUTOSTART_VALUE = "TarnvaleERP"
 
 
 def run_tool(*args, cwd):
-    result = winerig.run([UPDATE, *args], cwd=cwd, timeout=120)
-    if result.returncode == 1 and not result.stdout and not result.stderr:
-        # The tool has no exit code 1 of its own: wine gives it to a process its server
-        # ends from outside (a protocol error, a shutdown), before the runtime has
-        # flushed a byte. Such a run says nothing about the tool, so it runs once more,
-        # and the warning summary and the server's log say that it happened.
-        warnings.warn("update.exe %s ended by wine with exit code 1 and no output; run again"
-                      % " ".join(map(str, args)))
-        result = winerig.run([UPDATE, *args], cwd=cwd, timeout=120)
-    return result
+    # The tool's own exit codes are 0 and -1.
+    return winerig.run_again_if_ended_by_wine([UPDATE, *args], cwd=cwd, timeout=120)
 
 
 def place_runtime(folder, sleeping=False):

@@ -7,6 +7,7 @@ import os
 import pathlib
 import re
 import subprocess
+import warnings
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 BUILD = pathlib.Path(os.environ.get("ZORVIK_BUILD", REPO / "build" / "win32")).resolve()
@@ -66,6 +67,19 @@ def run(args, cwd=None, timeout=60, env=None, **kwargs):
     """Runs a Windows program (Linux path or name in bin/) and waits for it."""
     return subprocess.run([str(WINE_RUN), *map(str, args)], cwd=cwd, timeout=timeout,
                           env=env, capture_output=True, **kwargs)
+
+
+def run_again_if_ended_by_wine(args, **kwargs):
+    """run() for a program that never ends with exit code 1 before a byte of output.
+    Wine gives exactly that result to a process it ends from outside (seen for the
+    update tool and the UI probe, never reproduced on demand). Such a run says nothing
+    about the program, so it runs once more, and the warning summary says so."""
+    result = run(args, **kwargs)
+    if result.returncode == 1 and not result.stdout and not result.stderr:
+        warnings.warn("%s ended by wine with exit code 1 and no output; run again"
+                      % " ".join(map(str, [pathlib.Path(str(args[0])).name, *args[1:]])))
+        result = run(args, **kwargs)
+    return result
 
 
 def start(args, cwd=None, env=None, **kwargs):
