@@ -121,14 +121,14 @@ def launches(folder):
     return [json.loads(line) for line in log.read_text(encoding="utf-8").splitlines()]
 
 
-READINGS = ("text", "progress", "visible")
+# What the probe may do twice: readings, and waits (whose own exit code 1 comes with a
+# line on standard error). A press or a keystroke never runs again.
+REPEATABLE = ("text", "progress", "visible", "wait", "gone")
 
 
 def probe(*args, check=True, timeout=90):
     """Runs the UI probe; returns its stdout (UTF-8 text) without the final line end."""
-    # Only the waits and key presses have an exit code 1 of their own; a reading runs
-    # again after wine ended it, a press never does.
-    run = winerig.run_again_if_ended_by_wine if args[0] in READINGS else winerig.run
+    run = winerig.run_again_if_ended_by_wine if args[0] in REPEATABLE else winerig.run
     result = run([PROBE, *map(str, args)], timeout=timeout)
     if check and result.returncode != 0:
         raise AssertionError(f"ui_probe {' '.join(map(str, args))} failed with "
@@ -137,8 +137,12 @@ def probe(*args, check=True, timeout=90):
 
 
 def probe_status(*args, timeout=90):
-    """The probe's exit code alone (0 done, 1 timeout, 3 no such window)."""
-    return winerig.run([PROBE, *map(str, args)], timeout=timeout).returncode
+    """The exit code of a wait or gone (0 done, 1 timeout); a run wine ended twice
+    fails the test rather than pass for a timeout."""
+    assert args[0] in ("wait", "gone"), args
+    result = winerig.run_again_if_ended_by_wine([PROBE, *map(str, args)], timeout=timeout)
+    assert result.returncode != 1 or result.stderr, f"ui_probe {args[0]} ended by wine twice"
+    return result.returncode
 
 
 def launch_and_watch(folder):

@@ -20,6 +20,8 @@
 //                                            and reported as "exit=timeout"
 //
 // Exit codes: 0 done, 1 timeout, 2 usage, 3 no such window or control, 4 call failed.
+// A wait that times out says so on standard error: wine ends a process from outside
+// with exit code 1 and no output, and a caller must not take that for an answer.
 #include "tests/support/TextConversion.h"
 
 #include <windows.h>
@@ -77,8 +79,12 @@ int waitFor(const std::wstring& caption, DWORD timeout, bool present)
         HWND window = findWindow(caption);
         if (present ? (window && IsWindowVisible(window)) : !window)
             return 0;
-        if (GetTickCount64() >= end)
+        if (GetTickCount64() >= end) {
+            const char line[] = "timeout\n";
+            DWORD written = 0;
+            WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, sizeof(line) - 1, &written, nullptr);
             return 1;
+        }
         Sleep(20);
     }
 }
