@@ -7,6 +7,7 @@ import os
 import pathlib
 import re
 import subprocess
+import time
 import warnings
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
@@ -71,13 +72,16 @@ def run(args, cwd=None, timeout=60, env=None, **kwargs):
 
 def run_again_if_ended_by_wine(args, **kwargs):
     """run() for a program that never ends with exit code 1 before a byte of output.
-    Wine gives exactly that result to a process it ends from outside (seen for the
-    update tool and the UI probe, never reproduced on demand). Such a run says nothing
+    Wine gives exactly that result to a process it cannot start or ends from outside:
+    a heap placed on its fixed addresses did so (wine-run now starts every program
+    unrandomized), a wineserver protocol error does too. Such a run says nothing
     about the program, so it runs once more, and the warning summary says so."""
+    start = time.monotonic()
     result = run(args, **kwargs)
     if result.returncode == 1 and not result.stdout and not result.stderr:
-        warnings.warn("%s ended by wine with exit code 1 and no output; run again"
-                      % " ".join(map(str, [pathlib.Path(str(args[0])).name, *args[1:]])))
+        warnings.warn("%s ended by wine with exit code 1 and no output after %.1f s; run again"
+                      % (" ".join(map(str, [pathlib.Path(str(args[0])).name, *args[1:]])),
+                         time.monotonic() - start))
         result = run(args, **kwargs)
     return result
 
