@@ -20,8 +20,8 @@
 //                                            and reported as "exit=timeout"
 //
 // Exit codes: 0 done, 1 timeout, 2 usage, 3 no such window or control, 4 call failed.
-// A wait that times out says so on standard error: wine ends a process from outside
-// with exit code 1 and no output, and a caller must not take that for an answer.
+// A wait that times out says so on standard error: wine gives exit code 1 and no
+// output to a process it could not start, and a caller must not take that for an answer.
 #include "tests/support/TextConversion.h"
 
 #include <windows.h>
