@@ -7,10 +7,18 @@
 
 // Catches this process's next OutputDebugStringA string the way a debug-output viewer
 // does (the DBWIN_BUFFER shared memory), so tests see the exact bytes sent.
+//
+// The buffer is one for the whole prefix, and ctest runs two test programs at once:
+// the other one's log lines are passed over by their process id, and a second
+// capture waits for the first to end, since two listeners would take each other's
+// strings.
 class DebugCapture {
 public:
     DebugCapture()
     {
+        listener_ = CreateMutexW(nullptr, FALSE, L"Local\\ZorvikTestDebugCapture");
+        if (listener_ != nullptr)
+            WaitForSingleObject(listener_, INFINITE);
         bufferReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
         dataReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
         mapping_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
@@ -24,24 +32,37 @@ public:
         CloseHandle(mapping_);
         CloseHandle(dataReady_);
         CloseHandle(bufferReady_);
+        if (listener_ != nullptr) {
+            ReleaseMutex(listener_);
+            CloseHandle(listener_);
+        }
     }
     DebugCapture(const DebugCapture&) = delete;
     DebugCapture& operator=(const DebugCapture&) = delete;
 
-    bool ready() const { return view_ != nullptr; }
+    bool ready() const { return listener_ != nullptr && view_ != nullptr; }
 
-    // The string sent since the capture was armed; empty when none arrived.
+    // The string this process sent since the capture was armed; empty when none
+    // arrived within 2 s.
     std::string next()
     {
-        if (WaitForSingleObject(dataReady_, 2000) != WAIT_OBJECT_0)
-            return {};
-        const char* text = view_ + sizeof(DWORD);
-        std::string received(text, strnlen(text, 4096 - sizeof(DWORD)));
-        SetEvent(bufferReady_);
-        return received;
+        const ULONGLONG deadline = GetTickCount64() + 2000;
+        for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+            if (WaitForSingleObject(dataReady_, static_cast<DWORD>(deadline - now)) != WAIT_OBJECT_0)
+                return {};
+            DWORD sender = 0;
+            std::memcpy(&sender, view_, sizeof sender);
+            const char* text = view_ + sizeof(DWORD);
+            std::string received(text, strnlen(text, 4096 - sizeof(DWORD)));
+            SetEvent(bufferReady_);
+            if (sender == GetCurrentProcessId())
+                return received;
+        }
+        return {};
     }
 
 private:
+    HANDLE listener_ = nullptr;
     HANDLE bufferReady_ = nullptr;
     HANDLE dataReady_ = nullptr;
     HANDLE mapping_ = nullptr;
