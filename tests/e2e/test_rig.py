@@ -1,5 +1,7 @@
 """The test programs the other suites rely on behave as those suites assume."""
 import json
+import os
+import pathlib
 import shutil
 import subprocess
 
@@ -48,3 +50,19 @@ def test_release_configure_names_the_vendors_gateway(tmp_path, gateway, refused)
         assert "ZORVIK_BUILD_TESTS:BOOL=OFF" in cache
         assert "ZORVIK_GATEWAY_URL:STRING=https://updates.vendor.test/gateway.php" in cache
         assert "CMAKE_AR:FILEPATH=/usr/bin/i686-w64-mingw32-ar" in cache
+
+
+def test_nothing_that_outlives_a_prepare_holds_its_lock():
+    """Xvfb, the wineserver and the prefix's services outlive the prepare that
+    started them: one that kept the lock's descriptor would make every later prepare
+    of this build wait forever once it had failed."""
+    winerig.prepare()
+    lock = str(winerig.BUILD / "wine-state" / "lock")
+    holders = []
+    for fd in pathlib.Path("/proc").glob("[0-9]*/fd/*"):
+        try:
+            if os.readlink(fd) == lock:
+                holders.append(fd.parts[2])
+        except OSError:
+            continue
+    assert holders == []
