@@ -3,6 +3,7 @@ launcher reads, and a staging server that offers them.
 
     zorvik-release pack APP_FOLDER --version V --url URL --out DIR
                         [--platform P] [--type T] [--key PRIVATE.pem]
+    zorvik-release update OLD_APP NEW_APP --version V --out DIR [--key PRIVATE.pem] [--full]
     zorvik-release serve DIR... [--port P] [--cert CERT --key KEY] [--limit-rate BYTES]
 
 pack writes into DIR (created; it must not exist or be empty):
@@ -23,6 +24,7 @@ the same code.
 """
 import argparse
 import base64
+import filecmp
 import hashlib
 import http.server
 import io
@@ -338,20 +340,20 @@ def check_private_key(private_key_pem_path):
         raise ReleaseError(f"{private_key_pem_path}: not an ECDSA P-256 key")
 
 
-def sign(private_key_pem_path, platform, type_, version, sha256_hex):
-    """The release's signature as the launcher checks it: ECDSA P-256 over SHA-256 of
-    signed_text(), as 64-byte raw r||s in standard base64 (88 characters)."""
+def sign_bytes(private_key_pem_path, text):
+    """ECDSA P-256 over SHA-256 of `text`, as 64-byte raw r||s in standard base64 (88
+    characters): the form both programs check."""
     check_private_key(private_key_pem_path)
-    out = _openssl(["dgst", "-sha256", "-sign", private_key_pem_path],
-                   signed_text(platform, type_, version, sha256_hex))
+    out = _openssl(["dgst", "-sha256", "-sign", private_key_pem_path], text)
     if out.returncode != 0:
         raise ReleaseError(f"openssl could not sign with {private_key_pem_path}: "
                            f"{out.stderr.decode(errors='replace').strip()}")
     return base64.b64encode(der_to_raw(out.stdout)).decode("ascii")
 
 
-def verify(public_key_pem_path, platform, type_, version, sha256_hex, signature):
-    """True when `signature` (88 base64 characters) verifies with the public key."""
+def verify_bytes(public_key_pem_path, text, signature):
+    """True when `signature` (88 base64 characters) over `text` verifies with the
+    public key."""
     try:
         raw = base64.b64decode(signature, validate=True)
         der = raw_to_der(raw)
@@ -360,9 +362,23 @@ def verify(public_key_pem_path, platform, type_, version, sha256_hex, signature)
     with tempfile.NamedTemporaryFile() as sig:
         sig.write(der)
         sig.flush()
-        out = _openssl(["dgst", "-sha256", "-verify", public_key_pem_path, "-signature", sig.name],
-                       signed_text(platform, type_, version, sha256_hex))
+        out = _openssl(["dgst", "-sha256", "-verify", public_key_pem_path, "-signature", sig.name], text)
     return out.returncode == 0
+
+
+def sign(private_key_pem_path, platform, type_, version, sha256_hex):
+    """The release's signature as the launcher checks it."""
+    return sign_bytes(private_key_pem_path, signed_text(platform, type_, version, sha256_hex))
+
+
+def verify(public_key_pem_path, platform, type_, version, sha256_hex, signature):
+    return verify_bytes(public_key_pem_path, signed_text(platform, type_, version, sha256_hex), signature)
+
+
+def update_signed_text(version, sha256_hex):
+    """What an update archive's signature covers: the version update.exe records and
+    the archive's digest, so neither can be swapped for another's."""
+    return f"update\n{version}\n{sha256_hex.lower()}".encode("utf-8")
 
 
 # -- pack -----------------------------------------------------------------------------
@@ -428,6 +444,89 @@ def pack(app_folder, version, url, out, platform=DEFAULT_PLATFORM, type_=DEFAULT
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return result
+
+
+# -- update ---------------------------------------------------------------------------
+
+def _parents(name):
+    parts = name.split("/")
+    return ["/".join(parts[:n]) for n in range(1, len(parts))]
+
+
+def _refuse_kind_changes(old, members):
+    """An overlay cannot turn a file into a folder or back: update.exe would find a
+    file where it must make a folder, or the reverse."""
+    old_files = {key for key, (_, source) in old.items() if source is not None}
+    old_folders = {parent for key in old for parent in _parents(key)}
+    old_folders |= {key for key, (_, source) in old.items() if source is None}
+    problems = []
+    for name, source in members:
+        folded = name.casefold()
+        clash = next((p for p in _parents(folded) if p in old_files), None)
+        if clash is not None:
+            problems.append(f"{name}: {clash} is a file in the old application")
+        elif source is not None and folded in old_folders:
+            problems.append(f"{name}: a folder of that name is in the old application")
+        elif source is None and folded in old_files:
+            problems.append(f"{name}/: a file of that name is in the old application")
+    if problems:
+        raise ReleaseError("an update archive cannot replace a file by a folder or a folder by a file:\n  "
+                           + "\n  ".join(problems))
+
+
+def update_archive(old_app, new_app, version, out, key=None, full=False):
+    """Writes `out`/update-VERSION.zip: the files of `new_app` that are new or differ
+    from `old_app` (all of them with `full`), for update.exe -u over an installed
+    `old_app`, and with `key` its signature beside it. Returns (changed, new, removed):
+    the names of files that changed, that are new, and that `new_app` no longer has.
+    An overlay removes nothing, so the caller warns about the last."""
+    out = pathlib.Path(out)
+    problem = version_problem(version)
+    if problem:
+        raise ReleaseError(f"--version {version!r}: update.exe records it and the archive is named "
+                           f"after it, and this one has this fault: {problem}")
+    if out.exists() and (not out.is_dir() or any(out.iterdir())):
+        raise ReleaseError(f"--out {out}: exists and is not an empty folder")
+    old = {name.casefold(): (name, source) for name, source in folder_members(old_app)}
+    members = folder_members(new_app)
+    if key is not None:
+        check_private_key(key)
+    _refuse_kind_changes(old, members)
+    changed, new, picked = [], [], []
+    for name, source in members:
+        before = old.get(name.casefold(), (None, False))[1]
+        if source is None:  # an empty folder: the overlay makes it when it is new
+            if before is False:
+                picked.append((name, None))
+            continue
+        if before is False:
+            new.append(name)
+        elif not filecmp.cmp(before, source, shallow=False):
+            changed.append(name)
+        elif not full:
+            continue
+        picked.append((name, source))
+    kept = {name.casefold() for name, _ in members}
+    removed = sorted(name for key_, (name, source) in old.items() if key_ not in kept and source is not None)
+    if not picked:
+        raise ReleaseError(f"{new_app}: nothing differs from {old_app}; --full packs every file anyway")
+
+    name = f"update-{version}.zip"
+    out.parent.mkdir(parents=True, exist_ok=True)
+    work = pathlib.Path(tempfile.mkdtemp(prefix=f".{out.name}.", dir=out.parent))
+    try:
+        work.chmod(0o755)
+        with open(work / name, "wb") as f:
+            write_archive(f, picked)
+        if key is not None:
+            signature = sign_bytes(key, update_signed_text(version, sha256_of(work / name)))
+            (work / (name + ".sig")).write_bytes(signature.encode("ascii"))
+        if out.exists():
+            out.rmdir()  # empty, checked above
+        work.rename(out)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return changed, new, removed
 
 
 # -- serve ----------------------------------------------------------------------------
@@ -577,6 +676,13 @@ def _parser():
     p.add_argument("--platform", default=DEFAULT_PLATFORM)
     p.add_argument("--type", dest="type_", default=DEFAULT_TYPE)
     p.add_argument("--key", help="PEM ECDSA P-256 private key: sign the release")
+    u = commands.add_parser("update", help="make an update archive for update.exe -u of what changed")
+    u.add_argument("old_app", metavar="OLD_APP")
+    u.add_argument("new_app", metavar="NEW_APP")
+    u.add_argument("--version", required=True, help="the version update.exe records")
+    u.add_argument("--out", required=True, help="the folder to create (must not exist or be empty)")
+    u.add_argument("--key", help="PEM ECDSA P-256 private key: sign the archive")
+    u.add_argument("--full", action="store_true", help="every file of NEW_APP, changed or not")
     s = commands.add_parser("serve", help="serve release folders as a gateway and package server")
     s.add_argument("folders", nargs="+", metavar="DIR")
     s.add_argument("--port", type=int, default=None, help="default 443 with --cert, else 80")
@@ -593,6 +699,15 @@ def main(argv=None):
             result = pack(args.app_folder, args.version, args.url, args.out, args.platform, args.type_, args.key)
             print(f"{args.out}: version {args.version}, package.zip sha256 {result['result']['sha256']}"
                   f"{', signed' if 'signature' in result['result'] else ''}")
+            return 0
+        if args.command == "update":
+            changed, new, removed = update_archive(args.old_app, args.new_app, args.version, args.out,
+                                                   args.key, args.full)
+            for name in removed:
+                print(f"zorvik-release: warning: {name} is gone from {args.new_app}; "
+                      f"an update archive cannot remove it", file=sys.stderr)
+            print(f"{args.out}: update-{args.version}.zip, {len(changed)} changed, {len(new)} new"
+                  f"{', signed' if args.key else ''}")
             return 0
         if bool(args.cert) != bool(args.key):
             raise ReleaseError("--cert and --key go together")

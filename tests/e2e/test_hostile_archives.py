@@ -10,7 +10,6 @@ not written or broken fails in both programs alike), and the files left in the s
 must agree with that result.
 """
 import collections
-import hashlib
 import os
 import pathlib
 import shutil
@@ -20,29 +19,13 @@ import time
 import pytest
 
 import hostile_archives
+import packages
 import winerig
 
 SEED = 7
 # An archive that takes longer than this has hung; the slowest take well under a second.
 PER_ARCHIVE_SECONDS = 60
 PROGRAMS = {"launcher": "archive_campaign_launcher.exe", "tool": "archive_campaign_tool.exe"}
-
-
-def snapshot(root, skip=()):
-    """Every folder and file below root: relative name -> size and content hash."""
-    found = {}
-    for folder, dirs, files in os.walk(root):
-        here = pathlib.Path(folder)
-        dirs[:] = [d for d in dirs if here / d not in skip]
-        for d in dirs:
-            found[str((here / d).relative_to(root)) + "/"] = "folder"
-        for f in files:
-            path = here / f
-            if path in skip:
-                continue
-            data = path.read_bytes()
-            found[str(path.relative_to(root))] = (len(data), hashlib.sha256(data).hexdigest())
-    return found
 
 
 def top_level(folder):
@@ -117,7 +100,7 @@ def campaign(tmp_path_factory, request):
 
     targets = sorted({str(t) for c in cases for t in c.targets})
     present_before = [t for t in targets if os.path.lexists(t)]
-    before = snapshot(top, skip={logs})
+    before = packages.tree_contents(top, skip={logs})
     before_outside = {"/": top_level("/"), "C:": top_level(c_drive)}
 
     outcomes, seconds, starts = {}, {}, {}
@@ -129,7 +112,7 @@ def campaign(tmp_path_factory, request):
         seconds[program] = time.monotonic() - started
         outcomes[program] = {i: Outcome(fields) for i, fields in results.items()}
 
-    after = snapshot(top, skip={logs})
+    after = packages.tree_contents(top, skip={logs})
     after_outside = {"/": top_level("/"), "C:": top_level(c_drive)}
 
     figures = figures_table(cases, outcomes, seconds, starts, generated)

@@ -16,6 +16,7 @@ import pytest
 import launcher
 import packages
 import texts
+import update_tool_rig
 import winerig
 import zorvik_release as zr
 
@@ -267,3 +268,51 @@ def test_packed_res_dat_installs_without_network_under_its_own_record(tmp_path, 
     assert (install_root / "jsver.txt").read_bytes() == b'{"platform":"8","type":"9","ver":"5"}\r\n'
     launcher.eventually(lambda: len(launcher.launches(folder)), 1)
     assert launcher.launches(folder)[0]["command_line"].endswith('\\app\\5"')
+
+
+def test_update_archive_holds_what_changed_and_turns_the_old_tree_into_the_new(tmp_path, key_pair):
+    """update.exe -u of the update archive over the old application leaves the new one,
+    byte for byte, but for the file the new one no longer has, which the tool names."""
+    private, public = key_pair
+    old_files = dict(APP, **{"js/gone.js": b"old only\n"})
+    new_files = dict(APP, **{"index.html": b"<!doctype html><title>72</title>", "js/app.js": b"v72();\n",
+                             "js/lib/new.js": b"new\n", "资源/说明.txt": b"utf-8 name\n"})
+    old = write_app(tmp_path / "old", old_files)
+    new = write_app(tmp_path / "new", new_files)
+    (new / "logs" / "empty").mkdir(parents=True)
+
+    made = [tool("update", old, new, "--version", "72", "--out", tmp_path / out, *extra)
+            for out, extra in (("signed", ["--key", private]), ("again", []))]
+    assert [m.returncode for m in made] == [0, 0], made[0].stderr + made[1].stderr
+    assert made[0].stdout == f"{tmp_path / 'signed'}: update-72.zip, 2 changed, 2 new, signed\n"
+    assert "js/gone.js" in made[0].stderr and "cannot remove" in made[0].stderr
+    archive = tmp_path / "signed" / "update-72.zip"
+    assert archive.read_bytes() == (tmp_path / "again" / "update-72.zip").read_bytes()
+    assert sorted(os.listdir(tmp_path / "again")) == ["update-72.zip"]
+    with zipfile.ZipFile(archive) as z:
+        assert z.namelist() == ["index.html", "js/app.js", "js/lib/new.js", "logs/empty/", "资源/说明.txt"]
+    signature = (tmp_path / "signed" / "update-72.zip.sig").read_text()
+    assert len(signature) == 88
+    assert zr.verify_bytes(public, b"update\n72\n" + hashlib.sha256(archive.read_bytes()).hexdigest().encode(),
+                           signature)
+    assert not zr.verify_bytes(public, b"update\n73\n" + hashlib.sha256(archive.read_bytes()).hexdigest().encode(),
+                               signature)
+
+    target = tmp_path / "installed"
+    shutil.copytree(old, target)
+    update_tool_rig.place_runtime(target)
+    done = update_tool_rig.run_tool("-u", "0", "72", winerig.winpath(archive), winerig.winpath(target),
+                                    cwd=tmp_path)
+    assert done.returncode == 0
+    update_tool_rig.wait_for_launches(target)
+    tool_files = {target / "nw.exe", target / "launches.jsonl", target / "jsver.txt", target / "js" / "gone.js"}
+    assert packages.tree_contents(target, skip=tool_files) == packages.tree_contents(new)
+    assert (target / "js" / "gone.js").read_bytes() == b"old only\n"
+    assert (target / "jsver.txt").read_bytes() == b"72"
+
+    # Nothing to pack, or a folder that is in use: refused, and nothing is written.
+    for args in ((old, old, "--out", tmp_path / "same"), (old, new, "--out", tmp_path / "signed")):
+        refused = tool("update", *args, "--version", "72")
+        assert refused.returncode == 2 and refused.stderr.startswith("zorvik-release: ")
+    assert not (tmp_path / "same").exists()
+    assert sorted(os.listdir(tmp_path / "signed")) == ["update-72.zip", "update-72.zip.sig"]

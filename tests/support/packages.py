@@ -2,6 +2,8 @@
 package.nw, itself a zip archive of the application folder. They are made by the
 vendor's release tool (tools/zorvik_release.py), so the tests install what a vendor's
 release holds; ziputil writes the archives no release would."""
+import hashlib
+import os
 import pathlib
 import random
 import sys
@@ -69,3 +71,21 @@ def bulky_app(entries=1200, noise_size=12_000_000, seed=2):
         files[f"lib/part{i // 100:02d}/module{i:04d}.js"] = rng.randbytes(rng.randrange(200, 3000))
     files["media/noise.bin"] = rng.randbytes(noise_size)
     return files
+
+
+def tree_contents(root, skip=()):
+    """Every folder and file below root: relative name ("/" after a folder's) -> size
+    and content hash. Paths in `skip` are left out, with all below them."""
+    found = {}
+    for folder, dirs, files in os.walk(root):
+        here = pathlib.Path(folder)
+        dirs[:] = [d for d in dirs if here / d not in skip]
+        for d in dirs:
+            found[(here / d).relative_to(root).as_posix() + "/"] = "folder"
+        for f in files:
+            path = here / f
+            if path in skip:
+                continue
+            data = path.read_bytes()
+            found[path.relative_to(root).as_posix()] = (len(data), hashlib.sha256(data).hexdigest())
+    return found
