@@ -251,8 +251,10 @@ def test_packed_release_installs_over_serve_and_the_client_starts(tmp_path, trus
 
 
 def test_packed_res_dat_installs_without_network_under_its_own_record(tmp_path, install_root):
+    app = write_app(tmp_path / "app")
+    (app / "assets" / "empty" / "nested").mkdir(parents=True)  # one folder entry, none for its parents
     release = tmp_path / "release"
-    done = tool("pack", write_app(tmp_path / "app"), "--version", "5", "--platform", "8", "--type", "9",
+    done = tool("pack", app, "--version", "5", "--platform", "8", "--type", "9",
                 "--url", "https://updates.example.test/p/5.zip", "--out", release)
     assert done.returncode == 0, done.stderr
     folder = launcher.make_launcher_folder(tmp_path, "client app")
@@ -264,6 +266,7 @@ def test_packed_res_dat_installs_without_network_under_its_own_record(tmp_path, 
     installed = install_root / "app" / "5"
     assert {p.relative_to(installed).as_posix(): p.read_bytes() for p in installed.rglob("*") if p.is_file()} \
         == APP
+    assert (installed / "assets" / "empty" / "nested").is_dir()
     assert (install_root / "jsver.txt").read_bytes() == b'{"platform":"8","type":"9","ver":"5"}\r\n'
     launcher.eventually(lambda: len(launcher.launches(folder)), 1)
     assert launcher.launches(folder)[0]["command_line"].endswith('\\app\\5"')
