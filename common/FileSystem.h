@@ -1,9 +1,11 @@
 #pragma once
 
-// Folders on disk, the same way in both programs: creating the folders along a path
-// and walking a folder tree. Each operation has a narrow form (ANSI code page paths,
-// as the launcher keeps them) and a wide form (UTF-16, as the update tool gets them)
-// side by side, and both forms run one body.
+// Folders on disk, the same way in both programs: creating the folders along a path,
+// walking a folder tree, the absolute and long (\\?\) forms of a path, and the
+// conversions between UTF-16 and the ANSI code page that the programs' paths and
+// console lines need. Paths are UTF-16 unless a narrow form (ANSI code page, as the
+// launcher keeps them) is declared beside the wide one: makeFolders runs one body for
+// both forms; the two makeDirectory forms differ as their comments say.
 
 #include "common/PathSeparator.h"
 

@@ -158,8 +158,11 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
 
     if (isSeparator(wideName.back())) {
         std::printf("creating directory: %s\n", name);
-        if (below)
-            CreateDirectoryW(target.c_str(), nullptr); // an existing folder is fine
+        // Python's zipfile, jar and pack itself write a folder entry without entries
+        // for its parents, so the whole path is made, as for a file entry's folders.
+        // An existing folder is fine.
+        if (below && !CreateDirectoryW(target.c_str(), nullptr) && !isDirectory(target))
+            makeDirectory(target.substr(0, lastSeparator), root.size());
         if (!below || !isDirectory(target)) {
             std::printf("couldn't create directory %s\n", name);
             return UNZ_ERRNO;

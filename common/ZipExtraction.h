@@ -12,16 +12,19 @@ enum class EntryOutcome {
 };
 
 // Extracts the archive's current entry into the current directory under its full
-// relative name, creating missing folders and overwriting an existing file without
-// asking; a file takes the entry's time as its creation and last-write time.
+// relative name, creating every missing folder along it (a folder entry's own too) and
+// overwriting an existing file without asking; a file takes the entry's time as its
+// creation and last-write time. The name is UTF-8 when the entry's flag bit 11 says
+// so, else in the ANSI code page; it has no length limit below the platform's long
+// paths (written through the \\?\ form, 32767 units in all).
 // Returns 0 or the reader's negative status (-104 when memory runs out, -105 for a CRC
 // mismatch, which comes after the file was written in full, -103 when the data ends
 // before the size the entry declares: what came is written, but it is not the whole
 // file and its CRC could not be checked). -1 means the entry was not written: its
 // file or folder could not be created, or its file not written in full. An existing
 // folder is fine for a folder entry.
-// Refuses, with a line that names the entry and -1, a name longer than 255 bytes and
-// a name that would leave the current directory (see isSafeRelativePath): nothing is
-// written for such an entry, and a package that holds one is not whole.
+// Refuses, with a line that names the entry and -1, a name flagged as UTF-8 whose bytes
+// are not, and a name that would leave the current directory (see isSafeRelativePath):
+// nothing is written for such an entry, and a package that holds one is not whole.
 int extractEntry(unzFile archive);
 int extractEntry(unzFile archive, EntryOutcome& outcome);

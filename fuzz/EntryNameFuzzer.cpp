@@ -1,6 +1,6 @@
 // Archive entry names and folder names from outside, on arbitrary bytes. The entry
-// gate is the one extraction applies: a name of more than 255 bytes is skipped, and
-// the rest, as the C string the zip reader hands over, must pass isSafeRelativePath.
+// gate is the one extraction applies to a name of any length, as the C string the zip
+// reader hands over: it must pass isSafeRelativePath.
 // Whatever passes is checked here against the hazards themselves, worked out
 // independently: no component that Windows trims to ".." or to nothing, no drive
 // letter or stream, no leading separator (root, UNC, device paths), no device name,
@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr size_t kLongestEntryName = 255;
+constexpr size_t kLongestFolderName = 255;
 
 bool isSeparator(char c)
 {
@@ -100,14 +100,11 @@ void checkStaysBelow(std::string_view path, bool gbk)
 
 void checkEntryName(const char* raw, size_t size)
 {
-    // What extraction does before any name check: too long is skipped outright.
-    if (size > kLongestEntryName)
-        return;
     const std::string_view name(raw, strnlen(raw, size));
     if (!isSafeRelativePath(name))
         return;
 
-    FUZZ_CHECK(!name.empty() && name.size() <= kLongestEntryName);
+    FUZZ_CHECK(!name.empty());
     FUZZ_CHECK(!isSeparator(name.front()));
     FUZZ_CHECK(name.find(':') == std::string_view::npos);
     checkStaysBelow(name, false);
@@ -118,7 +115,7 @@ void checkFolderName(std::string_view name)
 {
     if (!isSafeFolderName(name))
         return;
-    FUZZ_CHECK(!name.empty() && name.size() <= kLongestEntryName);
+    FUZZ_CHECK(!name.empty() && name.size() <= kLongestFolderName);
     for (char c : name) {
         const unsigned char byte = static_cast<unsigned char>(c);
         FUZZ_CHECK(byte >= 0x20 && byte != 0x7F);

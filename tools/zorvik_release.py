@@ -15,8 +15,10 @@ pack writes into DIR (created; it must not exist or be empty):
   with --key, its signature.
 
 The same folder gives the same bytes: entries in sorted order, every entry dated
-1980-01-01 00:00 with the same attributes. A name the launcher would refuse or could
-not write stops pack before anything is written.
+1980-01-01 00:00 with the same attributes. A symbolic link is stored as the file or
+folder it points to inside APP_FOLDER. A name the launcher would refuse or could not
+write, and a link that points outside, dangles or loops, stop pack before anything is
+written.
 
 Only the standard library, and the openssl command for signing. The test support
 imports this module, so the launcher's tests and the vendor's releases are built by
@@ -24,6 +26,7 @@ the same code.
 """
 import argparse
 import base64
+import errno
 import filecmp
 import hashlib
 import http.server
@@ -52,7 +55,12 @@ GATEWAY_PATH = "/gateway.php"
 ENTRY_TIME = (1980, 1, 1, 0, 0, 0)
 _FILE_ATTRIBUTES = (0o100644 << 16) | 0x20   # regular file, rw-r--r--; archive bit
 _FOLDER_ATTRIBUTES = (0o040755 << 16) | 0x10  # folder, rwxr-xr-x; directory bit
-_NAME_LIMIT = 255  # bytes; the launcher skips an entry whose name is longer
+_COMPONENT_LIMIT = 255  # UTF-16 units of one file or folder name, as Windows allows
+# UTF-16 units of a whole entry name: the launcher writes through \\?\ paths of at most
+# 32767 units, and its staging folder, entered with a narrow call, takes up to 4 + 259
+# of them (the prefix, the folder and its backslash).
+_PATH_LIMIT = 32767 - 4 - 259
+_ZIP_NAME_LIMIT = 0xFFFF  # bytes of UTF-8: a zip entry's name length is 16 bits
 _CHUNK = 1024 * 1024
 
 # Windows opens a device instead of a file for these names, in any folder, whatever
@@ -77,6 +85,10 @@ def _is_device(component):
     return len(base) == 4 and upper[:3] in ("COM", "LPT") and base[3] in _DEVICE_DIGITS
 
 
+def _utf16_units(text):
+    return len(text.encode("utf-16-le", "surrogatepass")) // 2
+
+
 def component_problem(component):
     """Why `component` cannot stand as one file or folder name on Windows, or None."""
     if component == "":
@@ -90,6 +102,8 @@ def component_problem(component):
             return f"the character {c!r}, which Windows forbids in names"
     if component[-1] in ". ":
         return "a trailing dot or blank, which Windows drops (it would name another file)"
+    if _utf16_units(component) > _COMPONENT_LIMIT:
+        return f"a name of more than {_COMPONENT_LIMIT} UTF-16 units, more than Windows allows"
     if _is_device(component):
         return "a device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, with any extension)"
     return None
@@ -100,7 +114,8 @@ def entry_name_problem(name):
     (components separated by "/"), or None when it is sound. Refused: leading
     separators, drive letters and every ":" (alternate streams), "..", names made of
     dots and blanks, device names in any component, characters Windows forbids,
-    trailing dots or blanks, and names longer than the launcher reads."""
+    trailing dots or blanks, a component longer than Windows allows, and a whole name
+    longer than the launcher can write."""
     if name == "":
         return "an empty name"
     if name[0] in "/\\":
@@ -113,8 +128,10 @@ def entry_name_problem(name):
         encoded = name.encode("utf-8")
     except UnicodeEncodeError:
         return "bytes that are not UTF-8 text"
-    if len(encoded) > _NAME_LIMIT:
-        return f"a name longer than {_NAME_LIMIT} bytes, which the launcher skips"
+    if len(encoded) > _ZIP_NAME_LIMIT:
+        return f"a name of more than {_ZIP_NAME_LIMIT} bytes in UTF-8, more than a zip entry holds"
+    if _utf16_units(name) > _PATH_LIMIT:
+        return f"a path of more than {_PATH_LIMIT} UTF-16 units, more than the launcher can write"
     for component in name.split("/"):
         if component == "..":
             return "a '..' component"
@@ -195,42 +212,68 @@ def outer_archive(package_nw):
     return archive_bytes([("package.nw", package_nw)], compress=False)
 
 
+def _link_target(link, root, chain):
+    """(target, None) for a symbolic link whose target lies inside `root` and is no
+    folder on `chain` (the folders being listed down to the link), else (None, why)."""
+    try:
+        target = link.resolve(strict=True)
+    except FileNotFoundError:
+        return None, "a symbolic link whose target does not exist"
+    except RuntimeError:  # Python before 3.13 reports a loop so
+        return None, "a symbolic link that loops"
+    except OSError as error:
+        if error.errno == errno.ELOOP:
+            return None, "a symbolic link that loops"
+        return None, f"a symbolic link that cannot be followed ({error.strerror})"
+    if target != root and root not in target.parents:
+        return None, f"a symbolic link to {target}, outside the application folder"
+    if target in chain:
+        return None, "a symbolic link to a folder that holds it, which loops"
+    return target, None
+
+
 def folder_members(folder):
     """The members of APP_FOLDER's archive: every file, and every empty folder, under
-    its name relative to the folder, sorted. Refuses names the launcher would refuse or
-    could not write, names that differ only in letter case (Windows keeps one of them),
-    links and special files."""
+    its name relative to the folder, sorted. A symbolic link whose target lies inside
+    the folder is stored as the file it points to, or as the contents of the folder it
+    points to, as the launcher installs no links. Refuses links that point outside,
+    dangle or loop, names the launcher would refuse or could not write, names that
+    differ only in letter case (Windows keeps one of them), and special files."""
     folder = pathlib.Path(folder)
     if not folder.is_dir():
         raise ReleaseError(f"{folder}: not a folder")
+    root = folder.resolve()
     members = []
     seen = {}
     problems = []
-    for root, dirs, files in os.walk(folder):
-        root = pathlib.Path(root)
-        dirs.sort()
-        for name in sorted(dirs + files):
-            path = root / name
-            relative = path.relative_to(folder).as_posix()
+
+    def visit(listed, prefix, chain):
+        # `listed` is a real folder inside root; `prefix` its name in the archive.
+        for name in sorted(os.listdir(listed)):
+            relative = prefix + name
+            shown = folder / relative
+            source = listed / name
             problem = entry_name_problem(relative)
-            mode = path.lstat().st_mode
-            if problem is None and stat.S_ISLNK(mode):
-                problem = "a symbolic link; the package must hold the file itself"
-            elif problem is None and not (stat.S_ISREG(mode) or stat.S_ISDIR(mode)):
+            if problem is None and source.is_symlink():
+                source, problem = _link_target(source, root, chain)
+            mode = source.stat().st_mode if problem is None else 0
+            if problem is None and not (stat.S_ISREG(mode) or stat.S_ISDIR(mode)):
                 problem = "not a regular file"
             folded = relative.casefold()
             if problem is None and folded in seen:
                 problem = f"the same name as {seen[folded]!r} on Windows, which ignores letter case"
             if problem:
-                problems.append(f"{path}: {problem}")
-                if name in dirs:
-                    dirs.remove(name)
+                problems.append(f"{shown}: {problem}")
                 continue
             seen[folded] = relative
             if stat.S_ISREG(mode):
-                members.append((relative, path))
-            elif not any(path.iterdir()):
+                members.append((relative, source))
+            elif not os.listdir(source):
                 members.append((relative, None))
+            else:
+                visit(source, relative + "/", chain | {source})
+
+    visit(root, "", {root})
     if problems:
         raise ReleaseError("refused:\n  " + "\n  ".join(problems))
     if not members:
@@ -418,12 +461,6 @@ def pack(app_folder, version, url, out, platform=DEFAULT_PLATFORM, type_=DEFAULT
     members = folder_members(app_folder)
     if key is not None:
         check_private_key(key)
-    for name, _ in members:
-        if not name.isascii():
-            # NB: the launcher reads entry names in the system's ANSI code page and does
-            # not look at the UTF-8 flag yet, so such a name installs as other characters.
-            print(f"zorvik-release: warning: {name} is not ASCII; it is stored in UTF-8 with the "
-                  f"zip's UTF-8 flag, which launchers of this version do not read", file=sys.stderr)
 
     out.parent.mkdir(parents=True, exist_ok=True)
     work = pathlib.Path(tempfile.mkdtemp(prefix=f".{out.name}.", dir=out.parent))

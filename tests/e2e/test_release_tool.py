@@ -1,5 +1,6 @@
-"""The vendor's release tool, tools/zorvik-release: pack refuses every name the
-launcher would refuse or could not write, before it writes anything; the same folder
+"""The vendor's release tool, tools/zorvik-release: pack stores links inside the folder
+as what they point to, and refuses every other link and every name the launcher would
+refuse or could not write, before it writes anything; the same folder
 gives the same bytes; the signature is the one the launcher checks; and what pack
 makes installs through the real launcher, over serve and from res.dat beside it."""
 import base64
@@ -18,6 +19,7 @@ import packages
 import texts
 import update_tool_rig
 import winerig
+import ziputil
 import zorvik_release as zr
 
 TOOL = winerig.REPO / "tools" / "zorvik-release"
@@ -52,8 +54,9 @@ def key_pair(tmp_path_factory):
     return folder / "private.pem", folder / "public.pem"
 
 
-def _long_name():
-    return "d" * 200 + "/" + "f" * 56  # 257 bytes: each part fits Linux, the whole not the launcher
+# Made as symbolic links below: one leaves the folder, one dangles, two loop.
+LINKS = {"link-out": "../outside.txt", "link-dangling": "missing.js", "link-loop": "link-loop",
+         "js/link-up": ".."}
 
 
 @pytest.mark.parametrize("names, args, named", [
@@ -75,9 +78,11 @@ def _long_name():
     (["C:evil.js"], [], "C:evil.js"),
     (["tab\there.js"], [], "tab\there.js"),
     (["back\\slash.js"], [], "back\\slash.js"),
-    ([_long_name()], [], "f" * 56),
     (["Index.html"], [], "Index.html"),  # beside index.html: one file on Windows
-    (["link"], [], "link"),              # made a symbolic link below
+    (["link-out"], [], "link-out"),
+    (["link-dangling"], [], "link-dangling"),
+    (["link-loop"], [], "link-loop"),
+    (["js/link-up"], [], "js/link-up"),
     ([], ["--version", "71."], "--version"),
     ([], ["--version", "CON"], "--version"),
     ([], ["--version", "版本"], "--version"),
@@ -88,9 +93,10 @@ def _long_name():
 ], ids=lambda v: repr(v) if isinstance(v, str) else None)
 def test_pack_refuses_what_the_launcher_would_not_write_and_writes_nothing(tmp_path, names, args, named):
     app = write_app(tmp_path / "app")
+    (tmp_path / "outside.txt").write_bytes(b"not the application's")
     for name in names:
-        if name == "link":
-            (app / name).symlink_to("index.html")
+        if name in LINKS:
+            (app / name).symlink_to(LINKS[name])
         else:
             (app / name).parent.mkdir(parents=True, exist_ok=True)
             (app / name).write_bytes(b"x")
@@ -117,9 +123,12 @@ def test_pack_refuses_what_the_launcher_would_not_write_and_writes_nothing(tmp_p
 
 def test_names_no_folder_can_hold_are_refused_as_the_launcher_refuses_them():
     for name in ["../up.js", "js/../../up.js", "..", "/root.js", "\\root.js", "C:/drive.js", "c:drive.js",
-                 "js//double.js", "js/", ""]:
+                 "js//double.js", "js/", "", "x" * 256, "js/" + "中" * 256, "a/" * 16252 + "b"]:
         assert zr.entry_name_problem(name), name
-    for name in ["index.html", "js/app.js", ".hidden", "a.b.c", "con-tent.js", "com10.js", "lpt.js", "说明.txt"]:
+    # Windows counts a name's UTF-16 units, 255 of them at most; the whole path has no
+    # limit below the launcher's.
+    for name in ["index.html", "js/app.js", ".hidden", "a.b.c", "con-tent.js", "com10.js", "lpt.js", "说明.txt",
+                 "x" * 255, "js/" + "中" * 255, "a/" * 16251 + "bc"]:
         assert zr.entry_name_problem(name) is None, name
 
 
@@ -251,11 +260,23 @@ def test_packed_release_installs_over_serve_and_the_client_starts(tmp_path, trus
         f'"{winerig.winpath(folder)}\\erp.exe" "{launcher.install_root_windows()}\\app\\71"']
 
 
-def test_packed_res_dat_installs_without_network_under_its_own_record(tmp_path, install_root):
+def test_packed_npm_like_tree_installs_from_res_dat_byte_for_byte_under_its_own_record(tmp_path, install_root):
+    """A tree as npm leaves it on Linux, packed as a vendor packs it: links in
+    node_modules/.bin and a linked package folder, stored as what they point to; a path
+    past 300 characters; Chinese names; an empty folder whose parents have no entries."""
+    tsc = "node_modules/typescript/bin/tsc"
+    files = dict(APP, **{tsc: b"#!/usr/bin/env node\n", ziputil.deep_name(leaf="deep.js"): b"deep",
+                         "说明/读我.txt": "中文".encode("utf-8")})
+    app = write_app(tmp_path / "app", files)
+    (app / "node_modules" / ".bin").mkdir()
+    (app / "node_modules" / ".bin" / "tsc").symlink_to("../typescript/bin/tsc")
+    (app / "node_modules" / "ts-alias").symlink_to("typescript")
+    (app / "assets" / "empty" / "nested").mkdir(parents=True)
+    files.update({"node_modules/.bin/tsc": files[tsc], "node_modules/ts-alias/bin/tsc": files[tsc]})
     release = tmp_path / "release"
-    done = tool("pack", write_app(tmp_path / "app"), "--version", "5", "--platform", "8", "--type", "9",
+    done = tool("pack", app, "--version", "5", "--platform", "8", "--type", "9",
                 "--url", "https://updates.example.test/p/5.zip", "--out", release)
-    assert done.returncode == 0, done.stderr
+    assert (done.returncode, done.stderr) == (0, "")
     folder = launcher.make_launcher_folder(tmp_path, "client app")
     shutil.copy(release / "res.dat", folder)
     shutil.copy(release / "jsver.txt", folder)
@@ -264,7 +285,8 @@ def test_packed_res_dat_installs_without_network_under_its_own_record(tmp_path, 
         assert run.wait() == 1
     installed = install_root / "app" / "5"
     assert {p.relative_to(installed).as_posix(): p.read_bytes() for p in installed.rglob("*") if p.is_file()} \
-        == APP
+        == files
+    assert (installed / "assets" / "empty" / "nested").is_dir()
     assert (install_root / "jsver.txt").read_bytes() == b'{"platform":"8","type":"9","ver":"5"}\r\n'
     launcher.eventually(lambda: len(launcher.launches(folder)), 1)
     assert launcher.launches(folder)[0]["command_line"].endswith('\\app\\5"')

@@ -14,6 +14,7 @@ NESTED = [
     entry("js/lib/"),
     entry("js/lib/app.js", b"console.log(1)\n" * 1000),
     entry("css/site/theme.css", b"body{}"),  # no folder entries for these
+    entry("empty/nested/"),  # nor for its parent, as Python's zipfile writes it
     entry("资源/图标.png", b"\x89PNG"),
     entry("资源/说明.txt", b"utf-8 name", utf8=True),
     entry(ziputil.deep_name(), b"deep"),  # past MAX_PATH below the target
@@ -51,11 +52,13 @@ def test_ends_the_client_unpacks_restarts_and_records(tmp_path):
         texts.CREATING_FOLDER % "js/lib/" +
         texts.EXTRACTING % "js/lib/app.js" +
         texts.EXTRACTING % "css/site/theme.css" +
+        texts.CREATING_FOLDER % "empty/nested/" +
         texts.EXTRACTING % "资源/图标.png" +
         texts.EXTRACTING % "资源/说明.txt" +
         texts.EXTRACTING % ziputil.deep_name())
     assert (target / "js" / "lib" / "app.js").read_bytes() == b"console.log(1)\n" * 1000
     assert (target / "css" / "site" / "theme.css").read_bytes() == b"body{}"
+    assert (target / "empty" / "nested").is_dir()
     assert (target / "资源" / "图标.png").read_bytes() == b"\x89PNG"
     assert (target / "资源" / "说明.txt").read_bytes() == b"utf-8 name"
     assert (target / ziputil.deep_name()).read_bytes() == b"deep"

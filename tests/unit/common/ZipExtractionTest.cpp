@@ -82,13 +82,17 @@ TEST_F(ZipEntryExtraction, FolderEntryCreatesTheFolderAndAnExistingOneIsFine)
 {
     makeFolder(dest + L"\\old");
 
-    const WalkOutcome outcome = extract({{"new/", ""}, {"old/", ""}, {"new\\inner\\", ""}});
+    // Python's zipfile writes a/b/ without a/; pack writes an empty folder so too.
+    const WalkOutcome outcome =
+        extract({{"new/", ""}, {"old/", ""}, {"new\\inner\\", ""}, {"a/b/", ""}, {"c.txt", "c"}});
 
     EXPECT_TRUE(folderExists(dest + L"\\new"));
     EXPECT_TRUE(folderExists(dest + L"\\new\\inner"));
+    EXPECT_TRUE(folderExists(dest + L"\\a\\b"));
+    EXPECT_EQ(readFile(dest + L"\\c.txt"), "c");
     EXPECT_EQ(output, "creating directory: new/\ncreating directory: old/\n"
-                      "creating directory: new\\inner\\\n");
-    EXPECT_EQ(outcome.extracted, 3u);
+                      "creating directory: new\\inner\\\ncreating directory: a/b/\n extracting: c.txt\n");
+    EXPECT_EQ(outcome.extracted, 5u);
     EXPECT_TRUE(outcome.complete());
 }
 
@@ -193,6 +197,8 @@ TEST_F(ZipEntryExtraction, EntryThatCannotBeCreatedNamesItselfAndStopsTheWalk)
         {"blocker/x.txt", "error opening blocker/x.txt\n"},
         {"blocker", "error opening blocker\n"}, // a folder stands there
         {"blocker/", "creating directory: blocker/\ncouldn't create directory blocker/\n"},
+        {"blocker/sub/", "creating directory: blocker/sub/\ncouldn't create directory blocker\\sub\n"
+                         "couldn't create directory blocker/sub/\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
