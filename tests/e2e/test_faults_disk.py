@@ -172,14 +172,16 @@ def held_open(folder, path):
 ], ids=["pack", "package.nw", "staging"])
 def test_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, install_root, stale, log, how):
     # An earlier install of 71 left its download behind, and an attempt at 72 was
-    # killed half-way through its staging folder with the old app.js in it; one of
-    # these files can no longer be written over. With the record gone the gateway
-    # offers 72: nothing of the old package may be installed under the new version.
+    # killed half-way through its staging folder with the old app.js and a file the
+    # package does not hold in it; one of these files can no longer be written over.
+    # With the record gone the gateway offers 72: nothing of the old package may be
+    # installed under the new version, then or once the fault is gone.
     old_app = dict(packages.SAMPLE_APP, **{"js/app.js": b"console.log(71);"})
     new_app = dict(packages.SAMPLE_APP, **{"js/app.js": b"console.log(72);"})
     write_files(install_root, {"download/pack": packages.package(old_app),
                                "download/package.nw": packages.app_zip(old_app),
-                               "app/temp72/js/app.js": old_app["js/app.js"]})
+                               "app/temp72/js/app.js": old_app["js/app.js"],
+                               "app/temp72/js/stray.js": b"not in any package"})
     for _ in range(2):
         gw.expect("POST", "/gateway.php", body=QUERY,
                   reply=Reply.json({"code": 0, "result": {"url": gw.url("/p72.zip"), "version": "72"}}))
