@@ -84,7 +84,8 @@ public:
     // are gone when it returns. With `withDigest`, returns the SHA-256 of the bytes
     // written (lower-case hex), computed as they are written; otherwise the empty
     // text. Throws std::exception on any failure, including a body shorter than its
-    // Content-Length.
+    // Content-Length, and a write or close of the file that fails (a full disk), which
+    // deletes the file first.
     std::string fetchPackage(const std::string& url, bool withDigest);
     // Unpacks `archivePath` into `destinationFolder`; 0 when every entry was written
     // whole, -1 when the archive could not be opened, the folder entered, or an entry
