@@ -3,6 +3,8 @@ launcher reads, and a staging server that offers them.
 
     zorvik-release pack APP_FOLDER --version V --url URL --out DIR
                         [--platform P] [--type T] [--key PRIVATE.pem]
+    zorvik-release answer --no-update --version V [--platform P] [--type T]
+                          --key PRIVATE.pem --out DIR
     zorvik-release serve DIR... [--port P] [--cert CERT --key KEY] [--limit-rate BYTES]
 
 pack writes into DIR (created; it must not exist or be empty):
@@ -12,6 +14,10 @@ pack writes into DIR (created; it must not exist or be empty):
   beside the launcher for an install without network;
 - answer.json: the gateway's answer for this release, with the package's SHA-256 and,
   with --key, its signature.
+
+answer writes DIR/answer.json (DIR is created; an answer.json there is not replaced):
+the signed answer with nothing to install, which a launcher built with a package key
+requires before its button starts the client's folder for version V.
 
 The same folder gives the same bytes: entries in sorted order, every entry dated
 1980-01-01 00:00 with the same attributes. A name the launcher would refuse or could
@@ -134,8 +140,13 @@ def text_field_problem(value):
 
 
 def version_problem(version):
-    """The version also names the folder the launcher installs into and deletes."""
-    return text_field_problem(version) or component_problem(version)
+    """The version also names the folder the launcher installs into and deletes, and
+    never one that begins with "temp" in any letter case: the launcher's staging folder
+    for version V is tempV, and it refuses such a version."""
+    problem = text_field_problem(version) or component_problem(version)
+    if problem is None and version[:4].lower() == "temp":
+        problem = "it begins with 'temp', which names the launcher's staging folder of another version"
+    return problem
 
 
 # -- archives -------------------------------------------------------------------------
@@ -375,6 +386,44 @@ def answer(url, version, sha256_hex, signature=None):
     return {"code": 0, "result": result}
 
 
+def no_update_answer(version, signature):
+    """The gateway's answer that offers nothing to install and names `version`: no
+    sha256, and the signature over the empty digest."""
+    return {"code": 0, "result": {"url": "", "version": version, "signature": signature}}
+
+
+def _check_fields(platform, type_, version):
+    for label, value in (("--platform", platform), ("--type", type_)):
+        problem = text_field_problem(value)
+        if problem:
+            raise ReleaseError(f"{label} {value!r}: {problem}")
+    problem = version_problem(version)
+    if problem:
+        raise ReleaseError(f"--version {version!r}: the launcher names a folder after the version, "
+                           f"and this one has this fault: {problem}")
+
+
+def write_no_update(version, out, key, platform=DEFAULT_PLATFORM, type_=DEFAULT_TYPE):
+    """Writes `out`/answer.json, the signed answer with nothing to install; returns it.
+    Every check runs before anything is written."""
+    _check_fields(platform, type_, version)
+    out = pathlib.Path(out)
+    target = out / "answer.json"
+    if out.exists() and not out.is_dir():
+        raise ReleaseError(f"--out {out}: exists and is not a folder")
+    if target.exists() or target.is_symlink():
+        raise ReleaseError(f"--out {out}: already holds an answer.json")
+    check_private_key(key)
+    result = no_update_answer(version, sign(key, platform, type_, version, ""))
+    out.mkdir(parents=True, exist_ok=True)
+    try:
+        with open(target, "xb") as f:  # never over an answer.json made meanwhile
+            f.write(json.dumps(result, indent=2).encode("ascii") + b"\n")
+    except FileExistsError:
+        raise ReleaseError(f"--out {out}: already holds an answer.json") from None
+    return result
+
+
 def _check_url(url):
     parts = urllib.parse.urlsplit(url)
     if parts.scheme.lower() not in ("http", "https") or not parts.hostname:
@@ -388,14 +437,7 @@ def pack(app_folder, version, url, out, platform=DEFAULT_PLATFORM, type_=DEFAULT
     runs before anything is written, and the files are made in a temporary folder
     beside `out` that becomes `out` only when all of them are complete."""
     out = pathlib.Path(out)
-    for label, value in (("--platform", platform), ("--type", type_)):
-        problem = text_field_problem(value)
-        if problem:
-            raise ReleaseError(f"{label} {value!r}: {problem}")
-    problem = version_problem(version)
-    if problem:
-        raise ReleaseError(f"--version {version!r}: the launcher names a folder after the version, "
-                           f"and this one has this fault: {problem}")
+    _check_fields(platform, type_, version)
     _check_url(url)
     if out.exists() and (not out.is_dir() or any(out.iterdir())):
         raise ReleaseError(f"--out {out}: exists and is not an empty folder")
@@ -577,6 +619,14 @@ def _parser():
     p.add_argument("--platform", default=DEFAULT_PLATFORM)
     p.add_argument("--type", dest="type_", default=DEFAULT_TYPE)
     p.add_argument("--key", help="PEM ECDSA P-256 private key: sign the release")
+    a = commands.add_parser("answer", help="write a signed gateway answer with nothing to install")
+    a.add_argument("--no-update", action="store_true", required=True,
+                   help="the answer offers no package; the launcher keeps or starts version V")
+    a.add_argument("--version", required=True, help="the version the launcher records and starts")
+    a.add_argument("--platform", default=DEFAULT_PLATFORM)
+    a.add_argument("--type", dest="type_", default=DEFAULT_TYPE)
+    a.add_argument("--key", required=True, help="PEM ECDSA P-256 private key that signs the answer")
+    a.add_argument("--out", required=True, help="the folder to write answer.json into")
     s = commands.add_parser("serve", help="serve release folders as a gateway and package server")
     s.add_argument("folders", nargs="+", metavar="DIR")
     s.add_argument("--port", type=int, default=None, help="default 443 with --cert, else 80")
@@ -593,6 +643,10 @@ def main(argv=None):
             result = pack(args.app_folder, args.version, args.url, args.out, args.platform, args.type_, args.key)
             print(f"{args.out}: version {args.version}, package.zip sha256 {result['result']['sha256']}"
                   f"{', signed' if 'signature' in result['result'] else ''}")
+            return 0
+        if args.command == "answer":
+            write_no_update(args.version, args.out, args.key, args.platform, args.type_)
+            print(f"{args.out}/answer.json: nothing to install, version {args.version}, signed")
             return 0
         if bool(args.cert) != bool(args.key):
             raise ReleaseError("--cert and --key go together")

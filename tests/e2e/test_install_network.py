@@ -2,6 +2,7 @@
 the package from it, unpacks it twice, swaps the version folder into place, records
 the version and starts the client when the button is pressed. Every outcome of the
 answer and of the download ends in the texts and button behaviour the user is shown."""
+import json
 import re
 import time
 import zlib
@@ -17,6 +18,7 @@ from gateway import Reply
 
 GATEWAY_PORT = winerig.GATEWAY_PORT  # the gateway compiled into the build
 DEFAULT_QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
+KEYED = winerig.package_private_key() is not None
 
 
 
@@ -174,19 +176,33 @@ def test_answers_that_install_nothing(tmp_path, gw, reply, status, caption, butt
         press_and_expect_nothing(dialog, run, folder)
 
 
-@pytest.mark.parametrize("reply", [
-    answer(""),
-    answer(),
-    Reply.json({"code": 0}),
-    Reply.json({"code": 0, "result": None}),
-    Reply.json({"code": 0, "result": {"url": ""}}, size=10238),
-    Reply(b'{"code":0,"result":{"url":""}}\x00{"code":1}'),
+def _signed_no_update_text():
+    """{"code":0,"result":{"url":""}} as a release of a build with a key signs it."""
+    from gateway import release_signature
+    signature = release_signature("2", "1", "70", "")
+    result = {"url": ""} if signature is None else {"url": "", "signature": signature}
+    return json.dumps({"code": 0, "result": result}, separators=(",", ":")).encode()
+
+
+# Under a package key nothing to install needs a signature too, which an answer
+# without a result object cannot carry.
+@pytest.mark.parametrize("reply, signable", [
+    (answer(""), True),
+    (answer(), True),
+    (Reply.json({"code": 0}), False),
+    (Reply.json({"code": 0, "result": None}), False),
+    (Reply.json({"code": 0, "result": {"url": ""}}, size=10238), True),
+    (Reply(_signed_no_update_text() + b'\x00{"code":1}'), True),
 ], ids=["empty-url", "no-url", "no-result", "null-result", "10238-bytes", "nul-byte"])
-def test_answers_without_a_package_let_the_button_start_the_client(tmp_path, gw, reply):
+def test_answers_without_a_package_let_the_button_start_the_client(tmp_path, gw, reply, signable):
     gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=reply)
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
+        if KEYED and not signable:
+            wait_for(dialog, texts.STATUS_SERVER_ERROR)
+            assert dialog.button() == texts.CAPTION_RETRY
+            return
         wait_for(dialog, texts.STATUS_NO_UPDATE)
         assert dialog.button() == texts.CAPTION_OK
         press_and_expect_client(dialog, run, folder, "70")

@@ -13,6 +13,7 @@ import zipfile
 
 import pytest
 
+import gateway
 import launcher
 import packages
 import texts
@@ -197,6 +198,43 @@ class Serve:
         raise AssertionError(f"serve ended with {self.process.returncode}: {lines} {log.read_text()}")
 
     def requests(self):
+def test_signed_no_update_answer_lets_the_button_start_its_version(tmp_path, gateway_factory, install_root,
+                                                                    key_pair):
+    private, public = key_pair
+    out = tmp_path / "answer"
+    done = tool("answer", "--no-update", "--version", "72", "--key", private, "--out", out)
+    assert done.returncode == 0, done.stderr
+    body = (out / "answer.json").read_bytes()
+    result = json.loads(body)["result"]
+    assert set(result) == {"url", "version", "signature"} and (result["url"], result["version"]) == ("", "72")
+    assert zr.verify(public, "2", "1", "72", "", result["signature"])
+    assert not zr.verify(public, "2", "1", "71", "", result["signature"])
+    # Written once: neither a second answer nor a staging folder's version.
+    again = tool("answer", "--no-update", "--version", "73", "--key", private, "--out", out)
+    temp = tool("answer", "--no-update", "--version", "temp72", "--key", private, "--out", tmp_path / "t")
+    assert (again.returncode, temp.returncode) == (2, 2) and (out / "answer.json").read_bytes() == body
+    assert not (tmp_path / "t").exists()
+
+    gw = gateway_factory(port=winerig.GATEWAY_PORT)
+    gw.expect("POST", "/gateway.php", reply=gateway.Reply(body))
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    with launcher.RunningLauncher(folder) as run:
+        dialog = launcher.Dialog().wait()
+        assert launcher.eventually(dialog.status, texts.STATUS_NO_UPDATE) == texts.STATUS_NO_UPDATE
+        dialog.click(launcher.ACTION)
+        assert run.wait() == 1
+    launcher.eventually(lambda: len(launcher.launches(folder)), 1)
+    assert launcher.launches(folder)[0]["command_line"].endswith('\\app\\72"')
+
+
+def test_pack_publishes_no_signature_that_its_key_does_not_verify(tmp_path, key_pair, monkeypatch):
+    monkeypatch.setattr(zr, "sign", lambda *fields: base64.b64encode(bytes(range(64))).decode())
+    app = write_app(tmp_path / "app")
+    with pytest.raises(zr.ReleaseError, match="does not verify"):
+        zr.pack(app, "71", "https://updates.example.test/p/71.zip", tmp_path / "r", key=key_pair[0])
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["app"]
+
+
         return [line for line in self.log.read_text().splitlines() if '"' in line]
 
     def stop(self):
