@@ -228,6 +228,33 @@ def test_package_without_a_version_installs_the_recorded_one(tmp_path, gw, insta
         press_and_expect_client(dialog, run, folder, "70")
 
 
+def test_two_launchers_started_together_install_once(tmp_path, gw, install_root):
+    # Both find no install; one takes the install root, the other finds it taken and
+    # ends with 0 without asking anything, and so does one started later, which brings
+    # the first one's dialog back from the task bar. A second query would get the
+    # strict gateway's 500.
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(gw.url("/p.zip"), "71", hold_after=0))
+    gw.expect("GET", "/p.zip", reply=Reply(packages.package()))
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    with launcher.RunningLauncher(folder) as one, launcher.RunningLauncher(folder) as two:
+        assert launcher.eventually(lambda: one.running() + two.running(), 1) == 1
+        first, second = (one, two) if one.running() else (two, one)
+        assert second.wait() == 0
+        dialog = launcher.Dialog().wait()
+        assert launcher.eventually(lambda: len(gw.requests), 1) == 1
+        launcher.probe("minimize", dialog.caption)
+        assert launcher.probe("iconic", dialog.caption) == "1"
+        with launcher.RunningLauncher(folder) as third:
+            assert third.wait() == 0
+        assert launcher.probe("iconic", dialog.caption) == "0"
+
+        gw.release()
+        wait_for(dialog, texts.STATUS_INSTALLED)
+        assert len(gw.requests) == 2
+        press_and_expect_client(dialog, first, folder, "71")
+    assert (install_root / "app" / "71" / "index.html").read_bytes() == packages.SAMPLE_APP["index.html"]
+
+
 LARGE = packages.large_package()
 
 
