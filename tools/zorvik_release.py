@@ -57,6 +57,10 @@ ENTRY_TIME = (1980, 1, 1, 0, 0, 0)
 _FILE_ATTRIBUTES = (0o100644 << 16) | 0x20   # regular file, rw-r--r--; archive bit
 _FOLDER_ATTRIBUTES = (0o040755 << 16) | 0x10  # folder, rwxr-xr-x; directory bit
 _NAME_LIMIT = 255  # bytes; the launcher skips an entry whose name is longer
+# The version names app\temp<version> and app\<version> below the install root, and
+# every path below them must fit the launcher's 200-byte path buffers: past about 145
+# characters nothing can be installed. 64 leaves the application's own names room.
+VERSION_LIMIT = 64
 _CHUNK = 1024 * 1024
 
 # Windows opens a device instead of a file for these names, in any folder, whatever
@@ -144,6 +148,9 @@ def version_problem(version):
     never one that begins with "temp" in any letter case: the launcher's staging folder
     for version V is tempV, and it refuses such a version."""
     problem = text_field_problem(version) or component_problem(version)
+    if problem is None and len(version) > VERSION_LIMIT:
+        problem = (f"it is longer than {VERSION_LIMIT} characters, and the paths the launcher makes "
+                   f"from it would outgrow its path buffers")
     if problem is None and version[:4].lower() == "temp":
         problem = "it begins with 'temp', which names the launcher's staging folder of another version"
     return problem
@@ -361,6 +368,30 @@ def sign(private_key_pem_path, platform, type_, version, sha256_hex):
     return base64.b64encode(der_to_raw(out.stdout)).decode("ascii")
 
 
+def key_fingerprint(private_key_pem_path):
+    """SHA-256 (lower-case hex) of the DER SubjectPublicKeyInfo of the key's public
+    half: what the build prints for each key it compiles in."""
+    out = _openssl(["pkey", "-in", private_key_pem_path, "-pubout", "-outform", "DER"])
+    if out.returncode != 0 or not out.stdout:
+        raise ReleaseError(f"{private_key_pem_path}: its public half cannot be derived")
+    return hashlib.sha256(out.stdout).hexdigest()
+
+
+def sign_checked(private_key_pem_path, platform, type_, version, sha256_hex):
+    """sign(), then the signature verified against the key's public half, as a
+    launcher built with that half verifies it: a signature that would not verify is
+    never published. Returns (signature, key fingerprint)."""
+    signature = sign(private_key_pem_path, platform, type_, version, sha256_hex)
+    out = _openssl(["pkey", "-in", private_key_pem_path, "-pubout"])
+    with tempfile.NamedTemporaryFile(suffix=".pem") as public:
+        public.write(out.stdout)
+        public.flush()
+        if out.returncode != 0 or not verify(public.name, platform, type_, version, sha256_hex, signature):
+            raise ReleaseError(f"{private_key_pem_path}: the signature made with it does not verify "
+                               f"with its public half")
+    return signature, key_fingerprint(private_key_pem_path)
+
+
 def verify(public_key_pem_path, platform, type_, version, sha256_hex, signature):
     """True when `signature` (88 base64 characters) verifies with the public key."""
     try:
@@ -404,8 +435,8 @@ def _check_fields(platform, type_, version):
 
 
 def write_no_update(version, out, key, platform=DEFAULT_PLATFORM, type_=DEFAULT_TYPE):
-    """Writes `out`/answer.json, the signed answer with nothing to install; returns it.
-    Every check runs before anything is written."""
+    """Writes `out`/answer.json, the signed answer with nothing to install; returns it
+    and the key's fingerprint. Every check runs before anything is written."""
     _check_fields(platform, type_, version)
     out = pathlib.Path(out)
     target = out / "answer.json"
@@ -414,26 +445,39 @@ def write_no_update(version, out, key, platform=DEFAULT_PLATFORM, type_=DEFAULT_
     if target.exists() or target.is_symlink():
         raise ReleaseError(f"--out {out}: already holds an answer.json")
     check_private_key(key)
-    result = no_update_answer(version, sign(key, platform, type_, version, ""))
+    signature, fingerprint = sign_checked(key, platform, type_, version, "")
+    result = no_update_answer(version, signature)
     out.mkdir(parents=True, exist_ok=True)
     try:
         with open(target, "xb") as f:  # never over an answer.json made meanwhile
             f.write(json.dumps(result, indent=2).encode("ascii") + b"\n")
     except FileExistsError:
         raise ReleaseError(f"--out {out}: already holds an answer.json") from None
-    return result
+    return result, fingerprint
 
 
 def _check_url(url):
+    """Refuses what the launcher's URL analyser cannot take: it downloads from a host
+    name or IPv4 address, with an optional port of 1 to 65535, and a path and query."""
     parts = urllib.parse.urlsplit(url)
     if parts.scheme.lower() not in ("http", "https") or not parts.hostname:
         raise ReleaseError(f"--url {url!r}: an http or https URL with a host is needed")
     if any(ord(c) <= 0x20 or ord(c) >= 0x7F for c in url):
         raise ReleaseError(f"--url {url!r}: blanks, control and non-ASCII characters must be percent-encoded")
+    if "@" in parts.netloc:
+        raise ReleaseError(f"--url {url!r}: a user name or password before the host is not supported")
+    if "[" in parts.netloc or "]" in parts.netloc:
+        raise ReleaseError(f"--url {url!r}: an IPv6 address in brackets is not supported; use a host name")
+    if "#" in url:
+        raise ReleaseError(f"--url {url!r}: a #fragment is not supported")
+    _, colon, port = parts.netloc.partition(":")
+    if colon and not (port.isascii() and port.isdigit() and 1 <= int(port) <= 65535):
+        raise ReleaseError(f"--url {url!r}: the port must be a number from 1 to 65535")
 
 
 def pack(app_folder, version, url, out, platform=DEFAULT_PLATFORM, type_=DEFAULT_TYPE, key=None):
-    """Writes the release of `app_folder` into `out`; returns the answer. Every check
+    """Writes the release of `app_folder` into `out`; returns the answer and, with
+    `key`, the key's fingerprint (else None). Every check
     runs before anything is written, and the files are made in a temporary folder
     beside `out` that becomes `out` only when all of them are complete."""
     out = pathlib.Path(out)
@@ -461,7 +505,9 @@ def pack(app_folder, version, url, out, platform=DEFAULT_PLATFORM, type_=DEFAULT
             write_archive(f, [("package.nw", work / "res.dat")], compress=False)
         (work / "jsver.txt").write_bytes(version_record(platform, type_, version))
         digest = sha256_of(work / "package.zip")
-        signature = sign(key, platform, type_, version, digest) if key is not None else None
+        signature = fingerprint = None
+        if key is not None:
+            signature, fingerprint = sign_checked(key, platform, type_, version, digest)
         result = answer(url, version, digest, signature)
         (work / "answer.json").write_bytes(json.dumps(result, indent=2).encode("ascii") + b"\n")
         if out.exists():
@@ -469,7 +515,7 @@ def pack(app_folder, version, url, out, platform=DEFAULT_PLATFORM, type_=DEFAULT
         work.rename(out)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    return result
+    return result, fingerprint
 
 
 # -- serve ----------------------------------------------------------------------------
@@ -640,13 +686,17 @@ def main(argv=None):
     args = _parser().parse_args(argv)
     try:
         if args.command == "pack":
-            result = pack(args.app_folder, args.version, args.url, args.out, args.platform, args.type_, args.key)
+            result, fingerprint = pack(args.app_folder, args.version, args.url, args.out, args.platform,
+                                       args.type_, args.key)
             print(f"{args.out}: version {args.version}, package.zip sha256 {result['result']['sha256']}"
-                  f"{', signed' if 'signature' in result['result'] else ''}")
+                  f"{', signed' if fingerprint else ''}")
+            if fingerprint:
+                print(f"package key fingerprint: {fingerprint}")
             return 0
         if args.command == "answer":
-            write_no_update(args.version, args.out, args.key, args.platform, args.type_)
+            _, fingerprint = write_no_update(args.version, args.out, args.key, args.platform, args.type_)
             print(f"{args.out}/answer.json: nothing to install, version {args.version}, signed")
+            print(f"package key fingerprint: {fingerprint}")
             return 0
         if bool(args.cert) != bool(args.key):
             raise ReleaseError("--cert and --key go together")

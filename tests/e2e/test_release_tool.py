@@ -81,6 +81,14 @@ def _long_name():
     ([], ["--version", "71."], "--version"),
     ([], ["--version", "CON"], "--version"),
     ([], ["--version", "版本"], "--version"),
+    ([], ["--version", "Temp71"], "--version"),
+    ([], ["--version", "7" * (zr.VERSION_LIMIT + 1)], "--version"),
+    ([], ["--url", "https://user@updates.example.test/p.zip"], "--url"),
+    ([], ["--url", "https://updates.example.test:https/p.zip"], "--url"),
+    ([], ["--url", "https://updates.example.test:65536/p.zip"], "--url"),
+    ([], ["--url", "https://updates.example.test:/p.zip"], "--url"),
+    ([], ["--url", "https://[::1]:8443/p.zip"], "--url"),
+    ([], ["--url", "https://updates.example.test/p.zip#71"], "--url"),
     ([], ["--platform", ""], "--platform"),
     ([], ["--url", "ftp://host/p.zip"], "--url"),
     ([], ["--key", "not-a-key.pem"], "not-a-key.pem"),
@@ -108,7 +116,7 @@ def test_pack_refuses_what_the_launcher_would_not_write_and_writes_nothing(tmp_p
 
     done = tool("pack", app, *[str(part) for pair in options.items() for part in pair])
 
-    assert done.returncode != 0
+    assert done.returncode == 2
     assert named in done.stderr, done.stderr
     assert sorted(p.name for p in tmp_path.iterdir()) == before  # no release, no temporary folder
     if out.exists():
@@ -161,10 +169,21 @@ def test_same_folder_gives_the_same_bytes_whatever_its_times_modes_and_order(tmp
         "sha256": hashlib.sha256((one / "package.zip").read_bytes()).hexdigest()}}
 
 
+def key_fingerprint(public):
+    der = subprocess.run(["openssl", "pkey", "-pubin", "-in", public, "-outform", "DER"], capture_output=True,
+                         check=True).stdout
+    return hashlib.sha256(der).hexdigest()
+
+
 def test_signature_verifies_through_openssl_for_its_own_fields_only(tmp_path, key_pair):
     private, public = key_pair
-    release = _pack(write_app(tmp_path / "app"), tmp_path / "r", "--platform", "3", "--type", "4",
-                    "--key", private)
+    done = tool("pack", write_app(tmp_path / "app"), "--version", "71", "--url",
+                "https://updates.example.test:8443/p/71.zip?a=b", "--out", tmp_path / "r", "--platform", "3",
+                "--type", "4", "--key", private)
+    assert done.returncode == 0, done.stderr
+    # The fingerprint the build prints for the key it compiles in.
+    assert f"package key fingerprint: {key_fingerprint(public)}\n" in done.stdout
+    release = tmp_path / "r"
     result = json.loads((release / "answer.json").read_text())["result"]
     signature, digest = result["signature"], result["sha256"]
     assert len(signature) == 88 and len(base64.b64decode(signature, validate=True)) == 64
@@ -179,25 +198,6 @@ def test_signature_verifies_through_openssl_for_its_own_fields_only(tmp_path, ke
     assert not zr.verify(public, "3", "4", "71", digest, base64.b64encode(raw).decode())
 
 
-class Serve:
-    """zorvik-release serve as a vendor runs it, on the build's gateway port."""
-
-    def __init__(self, folders, certs, log):
-        self.log = log
-        with open(log, "wb") as err:
-            self.process = subprocess.Popen(
-                [str(TOOL), "serve", *map(str, folders), "--port", str(winerig.GATEWAY_PORT),
-                 "--cert", str(certs.server_cert), "--key", str(certs.server_key)],
-                stdout=subprocess.PIPE, stderr=err, text=True)
-        lines = []
-        for line in self.process.stdout:  # ends when serve does
-            lines.append(line)
-            if line.startswith("ready: "):
-                return
-        self.process.wait()
-        raise AssertionError(f"serve ended with {self.process.returncode}: {lines} {log.read_text()}")
-
-    def requests(self):
 def test_signed_no_update_answer_lets_the_button_start_its_version(tmp_path, gateway_factory, install_root,
                                                                     key_pair):
     private, public = key_pair
@@ -235,6 +235,25 @@ def test_pack_publishes_no_signature_that_its_key_does_not_verify(tmp_path, key_
     assert sorted(p.name for p in tmp_path.iterdir()) == ["app"]
 
 
+class Serve:
+    """zorvik-release serve as a vendor runs it, on the build's gateway port."""
+
+    def __init__(self, folders, certs, log):
+        self.log = log
+        with open(log, "wb") as err:
+            self.process = subprocess.Popen(
+                [str(TOOL), "serve", *map(str, folders), "--port", str(winerig.GATEWAY_PORT),
+                 "--cert", str(certs.server_cert), "--key", str(certs.server_key)],
+                stdout=subprocess.PIPE, stderr=err, text=True)
+        lines = []
+        for line in self.process.stdout:  # ends when serve does
+            lines.append(line)
+            if line.startswith("ready: "):
+                return
+        self.process.wait()
+        raise AssertionError(f"serve ended with {self.process.returncode}: {lines} {log.read_text()}")
+
+    def requests(self):
         return [line for line in self.log.read_text().splitlines() if '"' in line]
 
     def stop(self):
