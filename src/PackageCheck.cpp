@@ -91,12 +91,13 @@ std::string PackageDigest::finishHex()
 
 const PackageKeys& builtInPackageKeys()
 {
+    static_assert(kPackageKeyCount <= 2, "a launcher takes the key in use and the next one");
     static const PackageKeys keys = [] {
         PackageKeys all;
-        if (kHasPackageKey) {
+        for (unsigned k = 0; k < kPackageKeyCount; ++k) {
             PackageKey point{};
             for (size_t i = 0; i < point.size(); ++i)
-                point[i] = kPackageKeyPoint[i];
+                point[i] = kPackageKeyPoints[k][i];
             all.push_back(point);
         }
         return all;

@@ -228,6 +228,22 @@ def test_package_without_a_version_installs_the_recorded_one(tmp_path, gw, insta
         press_and_expect_client(dialog, run, folder, "70")
 
 
+@pytest.mark.skipif(winerig.package_private_key(1) is None, reason="the build checks no second package key")
+def test_release_signed_by_the_next_key_installs(tmp_path, gw, install_root):
+    import zorvik_release
+    package = packages.package()
+    digest = zorvik_release.sha256_of(package)
+    signature = zorvik_release.sign(winerig.package_private_key(1), "2", "1", "71", digest)
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=Reply.json(
+        {"code": 0, "result": {"url": gw.url("/p.zip"), "version": "71", "sha256": digest, "signature": signature}}))
+    gw.expect("GET", "/p.zip", reply=Reply(package))
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        wait_for(dialog, texts.STATUS_INSTALLED)
+        press_and_expect_client(dialog, run, folder, "71")
+
+
 def test_two_launchers_started_together_install_once(tmp_path, gw, install_root):
     # Both find no install; one takes the install root, the other finds it taken and
     # ends with 0 without asking anything, and so does one started later, which brings
