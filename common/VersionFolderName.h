@@ -8,6 +8,8 @@
 // byte by byte, and one that the file system sees unchanged. Windows converts narrow
 // names from the ANSI code page and drops a lead byte that has no trail byte, so
 // "..<lead>" would name the parent and "CON<lead>" a device; such texts are refused.
+// So is every text that begins with "temp" in any letter case: it would name the
+// staging folder of some version, never an installed one.
 bool isVersionFolderName(const std::string& ver);
 
 // The one platform call the rule above needs: true when `text` converts from the

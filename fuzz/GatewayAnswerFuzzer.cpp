@@ -2,9 +2,10 @@
 // up to the first NUL, read as a launcher without and one with a package key reads it.
 // Checked: the answer is one of the five readings; the version handed on names
 // exactly one folder, as the file system will see it; a package's digest is 64
-// lower-case hexadecimal digits or none, and its signature 64 bytes exactly when a
-// key asks for one (with a digest beside it); nothing is handed on for the other
-// readings; a key changes a reading only by refusing a package, never what is read;
+// lower-case hexadecimal digits or none, and the signature of a package or of nothing
+// to install 64 bytes exactly when a key asks for one (a package's with a digest
+// beside it); nothing is handed on for the other readings; a key changes a reading
+// only by refusing a package or nothing to install, never what is read;
 // the only failure is a std::exception (which the query turns into its network
 // status); and an answer in plain RFC 8259 JSON is read as a strict reader reads it.
 #include "src/GatewayAnswer.h"
@@ -240,7 +241,8 @@ void checkReading(const GatewayReading& reading, PackageProof proof)
         FUZZ_CHECK(isSafeFolderName(reading.ver) && isVersionFolderName(reading.ver));
         FUZZ_CHECK(reading.url.empty() == (reading.answer == GatewayAnswer::NoUpdate));
         if (reading.answer == GatewayAnswer::NoUpdate)
-            FUZZ_CHECK(reading.sha256.empty() && reading.signature.empty());
+            FUZZ_CHECK(reading.sha256.empty() &&
+                       reading.signature.size() == (proof == PackageProof::Signature ? 64u : 0u));
         break;
     case GatewayAnswer::ServerError:
     case GatewayAnswer::Refused:
@@ -277,9 +279,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     checkReading(reading, PackageProof::Digest);
     checkReading(signedReading, PackageProof::Signature);
-    // A key only ever refuses a package; whatever it lets through reads the same.
+    // A key only ever refuses what an answer offers, a package or nothing to install;
+    // whatever it lets through reads the same.
     if (signedReading.answer != reading.answer)
-        FUZZ_CHECK(reading.answer == GatewayAnswer::Package && signedReading.answer == GatewayAnswer::ServerError);
+        FUZZ_CHECK((reading.answer == GatewayAnswer::Package || reading.answer == GatewayAnswer::NoUpdate) &&
+                   signedReading.answer == GatewayAnswer::ServerError);
     else
         FUZZ_CHECK(signedReading.url == reading.url && signedReading.ver == reading.ver &&
                    signedReading.verFromAnswer == reading.verFromAnswer && signedReading.sha256 == reading.sha256);

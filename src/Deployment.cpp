@@ -4,29 +4,65 @@
 #include "src/Texts.h"
 #include "common/FileSystem.h"
 #include "common/FolderLink.h"
-#include "common/UniqueHandle.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <utility>
 #include <vector>
 
 namespace {
 
-// True when the extraction can write over every file an earlier attempt left below
-// `folder`. It skips a file it cannot open, and such a left-over (read-only, or held
-// open by another process without shared writing) would be moved into place as if it
-// were the package's own copy. Links to folders are not followed.
-bool leftoversReplaceable(const std::string& folder)
+// Deletes the tree at `path` (ANSI code page), telling `progress` the whole percentage
+// before each deletion. Junctions and folder links are removed as themselves and
+// never searched: following one would delete files that live outside the tree. The
+// tree is walked in the \\?\ form, which reaches the files of deep trees past
+// MAX_PATH. Entries that cannot be removed are passed over; true when nothing is left
+// at `path`.
+bool removeTree(std::string path, const std::function<void(int)>& progress)
 {
-    return walkFolderTree(longPathForm(fromAnsi(folder)), [](const std::wstring& item, DWORD attributes) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    if (path.empty())
+        return false;
+    if (!isSeparator(path.back()))
+        path += '\\';
+
+    struct Folder {
+        std::wstring path;
+        bool isLink;
+    };
+    const std::wstring start = longPathForm(fromAnsi(path));
+    if (start.empty())
+        return false;
+    const bool startIsLink = isFolderLinkPath(start);
+    std::vector<Folder> folders{{start, startIsLink}};
+    std::vector<std::wstring> files;
+    if (!startIsLink) {
+        walkFolderTree(start, [&](const std::wstring& item, DWORD attributes) {
+            if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                folders.push_back({item + L'\\', isFolderLink(attributes)});
+            else
+                files.push_back(item);
             return true;
-        if (attributes & FILE_ATTRIBUTE_READONLY)
-            return false;
-        const UniqueFileHandle file(CreateFileW(item.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        return static_cast<bool>(file);
-    });
+        });
+    }
+
+    const size_t total = files.size() + folders.size();
+    // In 64 bits: done * 100 in a 32-bit size_t would wrap past 42 million entries.
+    auto percentOf = [total](size_t done) { return static_cast<int>(std::uint64_t{done} * 100 / total); };
+    for (size_t i = 0; i < files.size(); ++i) {
+        progress(percentOf(i));
+        DeleteFileW(files[i].c_str());
+    }
+    for (size_t i = 0; i < folders.size(); ++i) {
+        progress(percentOf(files.size() + i));
+        const Folder& folder = folders[folders.size() - 1 - i];
+        if (folder.isLink)
+            removeFolderLink(folder.path);
+        else
+            RemoveDirectoryW(folder.path.c_str());
+    }
+    progress(100);
+    return GetFileAttributesW(start.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 } // namespace
@@ -35,12 +71,14 @@ WorkerOutcome UpdateTool::deployPackage()
 {
     DebugLog& log = DebugLog::instance();
     log.write(Texts::kLogNewFolder, stagingDir.c_str());
+    // What an earlier attempt left in the staging folder goes first, so the installed
+    // folder holds the package and nothing else. A left-over that cannot be removed
+    // (read-only, held open) would be moved into place with it: the install fails.
+    const bool stagingEmptied = removeTree(stagingDir, [](int) {});
     makeFolders(stagingDir);
 
     log.write(Texts::kLogExtractStart, packageFile.c_str());
-    // A staging folder left by an earlier attempt is reused, but only when every file
-    // in it will take the package's copy.
-    if (!leftoversReplaceable(stagingDir) || unzipFiles(packageFile, stagingDir) != 0) {
+    if (!stagingEmptied || unzipFiles(packageFile, stagingDir) != 0) {
         log.write(Texts::kLogExtractFailed);
         return WorkerOutcome::UnpackFailed;
     }
@@ -64,50 +102,7 @@ WorkerOutcome UpdateTool::deployPackage()
 
 int UpdateTool::deleteFolder(std::string path)
 {
-    if (path.empty())
-        return 0;
-    if (!isSeparator(path.back()))
-        path += '\\';
-
-    // Junctions and folder links are removed as themselves and never searched:
-    // following one would delete files that live outside the tree. The tree is
-    // walked in the \\?\ form, which reaches the files of deep trees past MAX_PATH.
-    struct Folder {
-        std::wstring path;
-        bool isLink;
-    };
-    const std::wstring start = longPathForm(fromAnsi(path));
-    if (start.empty())
-        return 0;
-    const bool startIsLink = isFolderLinkPath(start);
-    std::vector<Folder> folders{{start, startIsLink}};
-    std::vector<std::wstring> files;
-    if (!startIsLink) {
-        walkFolderTree(start, [&](const std::wstring& item, DWORD attributes) {
-            if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-                folders.push_back({item + L'\\', isFolderLink(attributes)});
-            else
-                files.push_back(item);
-            return true;
-        });
-    }
-
-    const size_t total = files.size() + folders.size();
-    // In 64 bits: done * 100 in a 32-bit size_t would wrap past 42 million entries.
-    auto percentOf = [total](size_t done) { return static_cast<int>(std::uint64_t{done} * 100 / total); };
-    for (size_t i = 0; i < files.size(); ++i) {
-        reportProgress(ProgressPhase::Delete, percentOf(i));
-        DeleteFileW(files[i].c_str());
-    }
-    for (size_t i = 0; i < folders.size(); ++i) {
-        reportProgress(ProgressPhase::Delete, percentOf(files.size() + i));
-        const Folder& folder = folders[folders.size() - 1 - i];
-        if (folder.isLink)
-            removeFolderLink(folder.path);
-        else
-            RemoveDirectoryW(folder.path.c_str());
-    }
-    reportProgress(ProgressPhase::Delete, 100);
+    removeTree(std::move(path), [this](int percent) { reportProgress(ProgressPhase::Delete, percent); });
     return 0;
 }
 

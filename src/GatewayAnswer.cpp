@@ -139,10 +139,15 @@ GatewayReading readGatewayAnswer(const char* text, const std::string& currentVer
     if (!isVersionFolderName(newVer))
         return {};
     const std::string url = urlValue.asString();
-    if (url.empty())
-        return {GatewayAnswer::NoUpdate, url, newVer, verFromAnswer, {}, {}};
+    // Nothing to install still chooses the folder the button starts: under a key it is
+    // signed too, over an empty digest, and its sha256 is never looked at.
+    if (url.empty()) {
+        GatewayReading reading{GatewayAnswer::NoUpdate, url, newVer, verFromAnswer, {}, {}};
+        if (proof == PackageProof::Signature && !readSignature(members.get("signature", Json::Value()), reading.signature))
+            return {};
+        return reading;
+    }
 
-    // What proves the package is looked at only when there is one to install.
     GatewayReading reading{GatewayAnswer::Package, url, newVer, verFromAnswer, {}, {}};
     if (!readDigest(members.get("sha256", Json::Value()), reading.sha256))
         return {};

@@ -89,15 +89,20 @@ std::string PackageDigest::finishHex()
     return hex;
 }
 
-const PackageKey* builtInPackageKey()
+const PackageKeys& builtInPackageKeys()
 {
-    static const PackageKey key = [] {
-        PackageKey point{};
-        for (size_t i = 0; i < point.size(); ++i)
-            point[i] = kPackageKeyPoint[i];
-        return point;
+    static_assert(kPackageKeyCount <= 2, "a launcher takes the key in use and the next one");
+    static const PackageKeys keys = [] {
+        PackageKeys all;
+        for (unsigned k = 0; k < kPackageKeyCount; ++k) {
+            PackageKey point{};
+            for (size_t i = 0; i < point.size(); ++i)
+                point[i] = kPackageKeyPoints[k][i];
+            all.push_back(point);
+        }
+        return all;
     }();
-    return kHasPackageKey ? &key : nullptr;
+    return keys;
 }
 
 std::string sentUtf8(const std::string& text)
@@ -147,4 +152,13 @@ bool signatureVerifies(const PackageKey& key, const std::string& text, const std
     } catch (const std::exception&) {
         return false;
     }
+}
+
+bool signatureVerifiesWithAny(const PackageKeys& keys, const std::string& text, const std::string& signature)
+{
+    for (const PackageKey& key : keys) {
+        if (signatureVerifies(key, text, signature))
+            return true;
+    }
+    return false;
 }

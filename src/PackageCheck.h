@@ -5,6 +5,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 // SHA-256 of a byte stream fed as it arrives, by the platform's CNG: the package is
 // hashed while it is written, never read back.
@@ -32,8 +33,10 @@ private:
 // big-endian.
 using PackageKey = std::array<unsigned char, 64>;
 
-// The key compiled in from ZORVIK_PACKAGE_KEY, or nullptr for a build without one.
-const PackageKey* builtInPackageKey();
+// The keys compiled in from ZORVIK_PACKAGE_KEY: a signature by any one of them proves a
+// release. Empty for a build without a key.
+using PackageKeys = std::vector<PackageKey>;
+const PackageKeys& builtInPackageKeys();
 
 // One of the launcher's own texts (ANSI code page) in UTF-8, converted as the
 // version query's form converts it: the bytes the gateway received. Throws
@@ -41,7 +44,8 @@ const PackageKey* builtInPackageKey();
 std::string sentUtf8(const std::string& text);
 
 // The bytes a release's signature covers: platform "\n" type "\n" version "\n"
-// sha256, each given in UTF-8, with no line end after the digest.
+// sha256, each given in UTF-8, with no line end after the digest. An answer that
+// offers no package is signed over the empty digest.
 std::string releaseSignedText(const std::string& platform, const std::string& type, const std::string& ver,
                               const std::string& sha256);
 
@@ -49,3 +53,5 @@ std::string releaseSignedText(const std::string& platform, const std::string& ty
 // over the SHA-256 of `text`. Everything else is false, a failure of CNG included: a
 // signature that cannot be checked is no proof.
 bool signatureVerifies(const PackageKey& key, const std::string& text, const std::string& signature);
+// True when it is the signature of one of `keys`.
+bool signatureVerifiesWithAny(const PackageKeys& keys, const std::string& text, const std::string& signature);

@@ -6,11 +6,14 @@
 #include "src/PackageCheck.h"
 #include "src/Texts.h"
 #include "common/FileSystem.h"
+#include "common/UniqueHandle.h"
 
 #include <algorithm>
-#include <fstream>
 #include <memory>
 #include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
 
 namespace {
 
@@ -20,6 +23,47 @@ int downloadPercent(std::uint64_t received, std::uint64_t total)
 {
     return static_cast<int>(std::min<std::uint64_t>(received * 100 / total, 100));
 }
+
+// The download file. Every write and the close are checked: a disk that fills up, or
+// a server that never stops sending until it does, ends the download as a failure
+// that may be retried, and the file it cut short is deleted, never unpacked. A file
+// that cannot be opened at all takes no bytes; the extraction then finds no archive.
+class DownloadSink {
+public:
+    explicit DownloadSink(std::string path)
+        : m_path(std::move(path)),
+          m_file(CreateFileA(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr))
+    {
+    }
+
+    void write(const char* data, DWORD size)
+    {
+        if (!m_file)
+            return;
+        DWORD written = 0;
+        if (!WriteFile(m_file.get(), data, size, &written, nullptr) || written != size)
+            fail("cannot write the download file", GetLastError());
+    }
+
+    void close()
+    {
+        if (m_file && !CloseHandle(m_file.release()))
+            fail("cannot close the download file", GetLastError());
+    }
+
+private:
+    [[noreturn]] void fail(const char* what, DWORD error)
+    {
+        if (m_file)
+            CloseHandle(m_file.release());
+        DeleteFileA(m_path.c_str());
+        throw std::system_error(static_cast<int>(error), std::system_category(), what);
+    }
+
+    std::string m_path;
+    UniqueFileHandle m_file;
+};
 
 // Deletes what an earlier run left at `path`; false when something still stands there.
 // Such a file could not be written over either, and would pass for this run's.
@@ -39,7 +83,7 @@ std::string UpdateTool::fetchPackage(const std::string& url, bool withDigest)
     response->GetContentLength(contentLength);
 
     makeFolders(downloadDir);
-    std::ofstream file(downloadFile, std::ios::binary | std::ios::trunc);
+    DownloadSink file(downloadFile);
     std::optional<PackageDigest> digest;
     if (withDigest)
         digest.emplace();
@@ -52,6 +96,7 @@ std::string UpdateTool::fetchPackage(const std::string& url, bool withDigest)
         if (contentLength != 0)
             reportProgress(ProgressPhase::Download, downloadPercent(received, contentLength));
     });
+    file.close();
     return digest ? digest->finishHex() : std::string();
 }
 

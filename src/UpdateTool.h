@@ -83,10 +83,9 @@ public:
     // Downloads `url` into downloadFile with progress; the request and its handles
     // are gone when it returns. With `withDigest`, returns the SHA-256 of the bytes
     // written (lower-case hex), computed as they are written; otherwise the empty
-    // text. Throws std::exception when the request fails or its body cannot be read to
-    // its end, including a body shorter than its Content-Length. A downloadFile that
-    // cannot be created or written throws nothing: the file is left short or missing,
-    // and the unpack of it fails (a digest, taken of the bytes received, still matches).
+    // text. Throws std::exception on any failure, including a body shorter than its
+    // Content-Length, and a write or close of the file that fails (a full disk), which
+    // deletes the file first.
     std::string fetchPackage(const std::string& url, bool withDigest);
     // Unpacks `archivePath` into `destinationFolder`; 0 when every entry was written
     // whole, -1 when the archive could not be opened, the folder entered, or an entry

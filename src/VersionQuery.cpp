@@ -51,12 +51,17 @@ std::string readAnswer(HttpResponse& response)
 
 // Platform and type as the query sent them; the version the answer gave as the JSON
 // text carried it, or, when it gave none, the one the query sent.
-bool signedForThisQuery(const PackageKey& key, const GatewayReading& reading, const VersionRecord& sent)
+// The digest is the package's, or empty for an answer that offers none. True in a
+// build without a key.
+bool signedWhereKeyed(const GatewayReading& reading, const VersionRecord& sent)
 {
+    const PackageKeys& keys = builtInPackageKeys();
+    if (keys.empty())
+        return true;
     const std::string ver = reading.verFromAnswer ? reading.ver : sentUtf8(reading.ver);
     const std::string text =
         releaseSignedText(sentUtf8(sent.getPlatform()), sentUtf8(sent.getType()), ver, reading.sha256);
-    return signatureVerifies(key, text, reading.signature);
+    return signatureVerifiesWithAny(keys, text, reading.signature);
 }
 
 } // namespace
@@ -74,10 +79,12 @@ VersionOffer UpdateTool::applyReading(const GatewayReading& reading)
     case GatewayAnswer::Package:
         break;
     }
-    // Checked before anything of the answer is kept: a package this launcher's key has
-    // not signed, for this platform, type and version, is no answer to its query.
-    const PackageKey* key = builtInPackageKey();
-    if (key && reading.answer == GatewayAnswer::Package && !signedForThisQuery(*key, reading, versionRecord))
+    // Checked before anything of the answer is kept: a package, or a version to start
+    // without one, that this launcher's key has not signed for this platform, type and
+    // version is no answer to its query. Unsigned, "nothing to install" would choose
+    // any folder on disk for the button to start: an older version, or a half-written
+    // one.
+    if (!signedWhereKeyed(reading, versionRecord))
         return {WorkerOutcome::ServerError, {}, {}};
     versionRecord.setVer(reading.ver);
     stagingDir = InstallLayout::stagingFolder(installRoot, reading.ver);
@@ -94,7 +101,7 @@ VersionOffer UpdateTool::queryVersion()
         HttpClient client;
         const std::unique_ptr<HttpResponse> response = requestVersion(client, gatewayUrl, versionRecord);
         const std::string answer = readAnswer(*response);
-        const PackageProof proof = builtInPackageKey() ? PackageProof::Signature : PackageProof::Digest;
+        const PackageProof proof = builtInPackageKeys().empty() ? PackageProof::Digest : PackageProof::Signature;
         return applyReading(readGatewayAnswer(answer.c_str(), versionRecord.getVer(), proof));
     } catch (...) {
         // Whatever the failure, memory included, the query ends as one that got no

@@ -1,10 +1,13 @@
 // The launcher's entry: start the installed client at once, or show the update dialog
 // and install it on a worker thread.
+#include "src/InstallGuard.h"
 #include "src/UpdateDialog.h"
 #include "src/UpdateTool.h"
 #include "resources/resource.h"
 
 #include <windows.h>
+
+#include <optional>
 
 namespace {
 
@@ -14,14 +17,31 @@ int runLauncher(HINSTANCE instance, int showCommand)
     g_updateTool = new UpdateTool();
     UpdateTool& tool = *g_updateTool;
 
+    // Taken before the record is read, so a launcher that finds no install knows that
+    // no other one is making it; the installed road never waits for it. Only one
+    // launcher at a time installs into a root: a second one shows the first one's
+    // dialog and ends.
+    std::optional<InstallGuard> guard;
+    bool guardTaken = true;
+    if (tool.hasInstallRoot()) {
+        guard.emplace(tool.installRoot);
+        guardTaken = guard->take();
+    }
+
     if (tool.checkInstallation()) {
         // Returns only when the runtime could not be started.
         tool.launchClient();
         return 0;
     }
+    if (!guardTaken) {
+        guard->showHolder();
+        return 0;
+    }
 
     if (!createUpdateDialog(instance, showCommand))
         return 0;
+    if (guard)
+        guard->markDialog(GetParent(tool.statusText));
     // Without an install root no worker may run: every path it would use lies at the
     // root of the current drive.
     if (tool.hasInstallRoot())

@@ -4,6 +4,8 @@ launcher reads, and a staging server that offers them.
     zorvik-release pack APP_FOLDER --version V --url URL --out DIR
                         [--platform P] [--type T] [--key PRIVATE.pem]
     zorvik-release update OLD_APP NEW_APP --version V --out DIR [--key PRIVATE.pem] [--full]
+    zorvik-release answer --no-update --version V [--platform P] [--type T]
+                          --key PRIVATE.pem --out DIR
     zorvik-release serve DIR... [--port P] [--cert CERT --key KEY] [--limit-rate BYTES]
 
 pack writes into DIR (created; it must not exist or be empty):
@@ -13,6 +15,10 @@ pack writes into DIR (created; it must not exist or be empty):
   beside the launcher for an install without network;
 - answer.json: the gateway's answer for this release, with the package's SHA-256 and,
   with --key, its signature.
+
+answer writes DIR/answer.json (DIR is created; an answer.json there is not replaced):
+the signed answer with nothing to install, which a launcher built with a package key
+requires before its button starts the client's folder for version V.
 
 The same folder gives the same bytes: entries in sorted order, every entry dated
 1980-01-01 00:00 with the same attributes. A symbolic link is stored as the file or
@@ -61,6 +67,10 @@ _COMPONENT_LIMIT = 255  # UTF-16 units of one file or folder name, as Windows al
 # of them (the prefix, the folder and its backslash).
 _PATH_LIMIT = 32767 - 4 - 259
 _ZIP_NAME_LIMIT = 0xFFFF  # bytes of UTF-8: a zip entry's name length is 16 bits
+# The version names app\temp<version> and app\<version> below the install root, and
+# every path below them must fit the launcher's 200-byte path buffers: past about 145
+# characters nothing can be installed. 64 leaves the application's own names room.
+VERSION_LIMIT = 64
 _CHUNK = 1024 * 1024
 
 # Windows opens a device instead of a file for these names, in any folder, whatever
@@ -153,8 +163,16 @@ def text_field_problem(value):
 
 
 def version_problem(version):
-    """The version also names the folder the launcher installs into and deletes."""
-    return text_field_problem(version) or component_problem(version)
+    """The version also names the folder the launcher installs into and deletes, and
+    never one that begins with "temp" in any letter case: the launcher's staging folder
+    for version V is tempV, and it refuses such a version."""
+    problem = text_field_problem(version) or component_problem(version)
+    if problem is None and len(version) > VERSION_LIMIT:
+        problem = (f"it is longer than {VERSION_LIMIT} characters, and the paths the launcher makes "
+                   f"from it would outgrow its path buffers")
+    if problem is None and version[:4].lower() == "temp":
+        problem = "it begins with 'temp', which names the launcher's staging folder of another version"
+    return problem
 
 
 # -- archives -------------------------------------------------------------------------
@@ -394,6 +412,30 @@ def sign_bytes(private_key_pem_path, text):
     return base64.b64encode(der_to_raw(out.stdout)).decode("ascii")
 
 
+def key_fingerprint(private_key_pem_path):
+    """SHA-256 (lower-case hex) of the DER SubjectPublicKeyInfo of the key's public
+    half: what the build prints for each key it compiles in."""
+    out = _openssl(["pkey", "-in", private_key_pem_path, "-pubout", "-outform", "DER"])
+    if out.returncode != 0 or not out.stdout:
+        raise ReleaseError(f"{private_key_pem_path}: its public half cannot be derived")
+    return hashlib.sha256(out.stdout).hexdigest()
+
+
+def sign_checked(private_key_pem_path, text):
+    """sign_bytes(), then the signature verified against the key's public half, as a
+    program built with that half verifies it: a signature that would not verify is
+    never published. Returns (signature, key fingerprint)."""
+    signature = sign_bytes(private_key_pem_path, text)
+    out = _openssl(["pkey", "-in", private_key_pem_path, "-pubout"])
+    with tempfile.NamedTemporaryFile(suffix=".pem") as public:
+        public.write(out.stdout)
+        public.flush()
+        if out.returncode != 0 or not verify_bytes(public.name, text, signature):
+            raise ReleaseError(f"{private_key_pem_path}: the signature made with it does not verify "
+                               f"with its public half")
+    return signature, key_fingerprint(private_key_pem_path)
+
+
 def verify_bytes(public_key_pem_path, text, signature):
     """True when `signature` (88 base64 characters) over `text` verifies with the
     public key."""
@@ -434,19 +476,13 @@ def answer(url, version, sha256_hex, signature=None):
     return {"code": 0, "result": result}
 
 
-def _check_url(url):
-    parts = urllib.parse.urlsplit(url)
-    if parts.scheme.lower() not in ("http", "https") or not parts.hostname:
-        raise ReleaseError(f"--url {url!r}: an http or https URL with a host is needed")
-    if any(ord(c) <= 0x20 or ord(c) >= 0x7F for c in url):
-        raise ReleaseError(f"--url {url!r}: blanks, control and non-ASCII characters must be percent-encoded")
+def no_update_answer(version, signature):
+    """The gateway's answer that offers nothing to install and names `version`: no
+    sha256, and the signature over the empty digest."""
+    return {"code": 0, "result": {"url": "", "version": version, "signature": signature}}
 
 
-def pack(app_folder, version, url, out, platform=DEFAULT_PLATFORM, type_=DEFAULT_TYPE, key=None):
-    """Writes the release of `app_folder` into `out`; returns the answer. Every check
-    runs before anything is written, and the files are made in a temporary folder
-    beside `out` that becomes `out` only when all of them are complete."""
-    out = pathlib.Path(out)
+def _check_fields(platform, type_, version):
     for label, value in (("--platform", platform), ("--type", type_)):
         problem = text_field_problem(value)
         if problem:
@@ -455,6 +491,56 @@ def pack(app_folder, version, url, out, platform=DEFAULT_PLATFORM, type_=DEFAULT
     if problem:
         raise ReleaseError(f"--version {version!r}: the launcher names a folder after the version, "
                            f"and this one has this fault: {problem}")
+
+
+def write_no_update(version, out, key, platform=DEFAULT_PLATFORM, type_=DEFAULT_TYPE):
+    """Writes `out`/answer.json, the signed answer with nothing to install; returns it
+    and the key's fingerprint. Every check runs before anything is written."""
+    _check_fields(platform, type_, version)
+    out = pathlib.Path(out)
+    target = out / "answer.json"
+    if out.exists() and not out.is_dir():
+        raise ReleaseError(f"--out {out}: exists and is not a folder")
+    if target.exists() or target.is_symlink():
+        raise ReleaseError(f"--out {out}: already holds an answer.json")
+    check_private_key(key)
+    signature, fingerprint = sign_checked(key, signed_text(platform, type_, version, ""))
+    result = no_update_answer(version, signature)
+    out.mkdir(parents=True, exist_ok=True)
+    try:
+        with open(target, "xb") as f:  # never over an answer.json made meanwhile
+            f.write(json.dumps(result, indent=2).encode("ascii") + b"\n")
+    except FileExistsError:
+        raise ReleaseError(f"--out {out}: already holds an answer.json") from None
+    return result, fingerprint
+
+
+def _check_url(url):
+    """Refuses what the launcher's URL analyser cannot take: it downloads from a host
+    name or IPv4 address, with an optional port of 1 to 65535, and a path and query."""
+    parts = urllib.parse.urlsplit(url)
+    if parts.scheme.lower() not in ("http", "https") or not parts.hostname:
+        raise ReleaseError(f"--url {url!r}: an http or https URL with a host is needed")
+    if any(ord(c) <= 0x20 or ord(c) >= 0x7F for c in url):
+        raise ReleaseError(f"--url {url!r}: blanks, control and non-ASCII characters must be percent-encoded")
+    if "@" in parts.netloc:
+        raise ReleaseError(f"--url {url!r}: a user name or password before the host is not supported")
+    if "[" in parts.netloc or "]" in parts.netloc:
+        raise ReleaseError(f"--url {url!r}: an IPv6 address in brackets is not supported; use a host name")
+    if "#" in url:
+        raise ReleaseError(f"--url {url!r}: a #fragment is not supported")
+    _, colon, port = parts.netloc.partition(":")
+    if colon and not (port.isascii() and port.isdigit() and 1 <= int(port) <= 65535):
+        raise ReleaseError(f"--url {url!r}: the port must be a number from 1 to 65535")
+
+
+def pack(app_folder, version, url, out, platform=DEFAULT_PLATFORM, type_=DEFAULT_TYPE, key=None):
+    """Writes the release of `app_folder` into `out`; returns the answer and, with
+    `key`, the key's fingerprint (else None). Every check
+    runs before anything is written, and the files are made in a temporary folder
+    beside `out` that becomes `out` only when all of them are complete."""
+    out = pathlib.Path(out)
+    _check_fields(platform, type_, version)
     _check_url(url)
     if out.exists() and (not out.is_dir() or any(out.iterdir())):
         raise ReleaseError(f"--out {out}: exists and is not an empty folder")
@@ -472,7 +558,9 @@ def pack(app_folder, version, url, out, platform=DEFAULT_PLATFORM, type_=DEFAULT
             write_archive(f, [("package.nw", work / "res.dat")], compress=False)
         (work / "jsver.txt").write_bytes(version_record(platform, type_, version))
         digest = sha256_of(work / "package.zip")
-        signature = sign(key, platform, type_, version, digest) if key is not None else None
+        signature = fingerprint = None
+        if key is not None:
+            signature, fingerprint = sign_checked(key, signed_text(platform, type_, version, digest))
         result = answer(url, version, digest, signature)
         (work / "answer.json").write_bytes(json.dumps(result, indent=2).encode("ascii") + b"\n")
         if out.exists():
@@ -480,7 +568,7 @@ def pack(app_folder, version, url, out, platform=DEFAULT_PLATFORM, type_=DEFAULT
         work.rename(out)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    return result
+    return result, fingerprint
 
 
 # -- update ---------------------------------------------------------------------------
@@ -556,7 +644,7 @@ def update_archive(old_app, new_app, version, out, key=None, full=False):
         with open(work / name, "wb") as f:
             write_archive(f, picked)
         if key is not None:
-            signature = sign_bytes(key, update_signed_text(version, sha256_of(work / name)))
+            signature, _ = sign_checked(key, update_signed_text(version, sha256_of(work / name)))
             (work / (name + ".sig")).write_bytes(signature.encode("ascii"))
         if out.exists():
             out.rmdir()  # empty, checked above
@@ -720,6 +808,14 @@ def _parser():
     u.add_argument("--out", required=True, help="the folder to create (must not exist or be empty)")
     u.add_argument("--key", help="PEM ECDSA P-256 private key: sign the archive")
     u.add_argument("--full", action="store_true", help="every file of NEW_APP, changed or not")
+    a = commands.add_parser("answer", help="write a signed gateway answer with nothing to install")
+    a.add_argument("--no-update", action="store_true", required=True,
+                   help="the answer offers no package; the launcher keeps or starts version V")
+    a.add_argument("--version", required=True, help="the version the launcher records and starts")
+    a.add_argument("--platform", default=DEFAULT_PLATFORM)
+    a.add_argument("--type", dest="type_", default=DEFAULT_TYPE)
+    a.add_argument("--key", required=True, help="PEM ECDSA P-256 private key that signs the answer")
+    a.add_argument("--out", required=True, help="the folder to write answer.json into")
     s = commands.add_parser("serve", help="serve release folders as a gateway and package server")
     s.add_argument("folders", nargs="+", metavar="DIR")
     s.add_argument("--port", type=int, default=None, help="default 443 with --cert, else 80")
@@ -733,9 +829,17 @@ def main(argv=None):
     args = _parser().parse_args(argv)
     try:
         if args.command == "pack":
-            result = pack(args.app_folder, args.version, args.url, args.out, args.platform, args.type_, args.key)
+            result, fingerprint = pack(args.app_folder, args.version, args.url, args.out, args.platform,
+                                       args.type_, args.key)
             print(f"{args.out}: version {args.version}, package.zip sha256 {result['result']['sha256']}"
-                  f"{', signed' if 'signature' in result['result'] else ''}")
+                  f"{', signed' if fingerprint else ''}")
+            if fingerprint:
+                print(f"package key fingerprint: {fingerprint}")
+            return 0
+        if args.command == "answer":
+            _, fingerprint = write_no_update(args.version, args.out, args.key, args.platform, args.type_)
+            print(f"{args.out}/answer.json: nothing to install, version {args.version}, signed")
+            print(f"package key fingerprint: {fingerprint}")
             return 0
         if args.command == "update":
             changed, new, removed = update_archive(args.old_app, args.new_app, args.version, args.out,

@@ -1,13 +1,14 @@
 """The disk refusing a change: a read-only file in the version folder the launcher
 replaces; a file an earlier run left in the download or staging folder that can no
-longer be written over; a file the running client holds open where `update.exe -n`
-moves files. Each ends in the documented failure, and no file of the installed
+longer be written over; a disk that fills up during the download; a file the running
+client holds open where `update.exe -n` moves files. Each ends in the documented failure, and no file of the installed
 version is lost or cut short: every one is whole, old or new, in the installed folder
 or still in the folder it was to come from; nothing old is installed as new."""
 import contextlib
 import os
 import pathlib
 import stat
+import subprocess
 
 import pytest
 
@@ -172,14 +173,16 @@ def held_open(folder, path):
 ], ids=["pack", "package.nw", "staging"])
 def test_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, install_root, stale, log, how):
     # An earlier install of 71 left its download behind, and an attempt at 72 was
-    # killed half-way through its staging folder with the old app.js in it; one of
-    # these files can no longer be written over. With the record gone the gateway
-    # offers 72: nothing of the old package may be installed under the new version.
+    # killed half-way through its staging folder with the old app.js and a file the
+    # package does not hold in it; one of these files can no longer be written over.
+    # With the record gone the gateway offers 72: nothing of the old package may be
+    # installed under the new version, then or once the fault is gone.
     old_app = dict(packages.SAMPLE_APP, **{"js/app.js": b"console.log(71);"})
     new_app = dict(packages.SAMPLE_APP, **{"js/app.js": b"console.log(72);"})
     write_files(install_root, {"download/pack": packages.package(old_app),
                                "download/package.nw": packages.app_zip(old_app),
-                               "app/temp72/js/app.js": old_app["js/app.js"]})
+                               "app/temp72/js/app.js": old_app["js/app.js"],
+                               "app/temp72/js/stray.js": b"not in any package"})
     for _ in range(2):
         gw.expect("POST", "/gateway.php", body=QUERY,
                   reply=Reply.json({"code": 0, "result": {"url": gw.url("/p72.zip"), "version": "72"}}))
@@ -210,3 +213,35 @@ def test_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, inst
         dialog.click(launcher.CANCEL)
         assert run.wait() == 0
     assert files_below(install_root / "app" / "72") == new_app
+
+
+@contextlib.contextmanager
+def small_disk_at(folder, size):
+    """A tmpfs of `size` bytes mounted at `folder`, so writes below it fail once it is full."""
+    folder.mkdir(parents=True, exist_ok=True)
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(folder)],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        pytest.skip(f"no tmpfs can be mounted here: {mounted.stderr.strip()}")
+    try:
+        yield
+    finally:
+        subprocess.run(["umount", str(folder)], check=True)
+
+
+def test_disk_that_fills_during_the_download_is_a_failed_download(tmp_path, gw, install_root):
+    # The package (or a server that never stops sending) outgrows the disk: the write
+    # fails, and the file it cut short is deleted before anything could unpack it.
+    body = os.urandom(1024 * 1024)
+    gw.expect("POST", "/gateway.php", body=QUERY,
+              reply=Reply.json({"code": 0, "result": {"url": gw.url("/big.zip"), "version": "71"}}))
+    gw.expect("GET", "/big.zip", reply=Reply(body))
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    with small_disk_at(install_root, 256 * 1024):
+        with launcher.RunningLauncher(folder) as run:
+            dialog = launcher.Dialog().wait()
+            status = launcher.eventually(dialog.status, texts.STATUS_UPDATE_FAILED)
+            assert (status, dialog.button()) == (texts.STATUS_UPDATE_FAILED, texts.CAPTION_RETRY)
+            assert files_below(install_root) == {}
+            dialog.click(launcher.CANCEL)
+            assert run.wait() == 0

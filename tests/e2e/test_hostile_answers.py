@@ -244,8 +244,9 @@ def test_documented_answers_end_as_documented(campaign, answers):
         "type/version/fraction": texts.STATUS_NETWORK_ERROR,
         "type/version/array": texts.STATUS_NETWORK_ERROR,
         "type/code/minus-one": texts.STATUS_BAD_PARAMETERS,
-        "absent/url": texts.STATUS_NO_UPDATE,
-        "absent/result": texts.STATUS_NO_UPDATE,
+        # Unsigned: under a key, nothing to install needs a signature too.
+        "absent/url": texts.STATUS_SERVER_ERROR if KEYED else texts.STATUS_NO_UPDATE,
+        "absent/result": texts.STATUS_SERVER_ERROR if KEYED else texts.STATUS_NO_UPDATE,
         "absent/version": texts.STATUS_INSTALLED,
         "nul/trailing-garbage": texts.STATUS_NO_UPDATE,
         "nul/leading": texts.STATUS_SERVER_ERROR,
@@ -268,6 +269,10 @@ def test_documented_answers_end_as_documented(campaign, answers):
         "version/package/unc": texts.STATUS_SERVER_ERROR,
         "version/package/con": texts.STATUS_SERVER_ERROR,
         "version/package/len-256": texts.STATUS_SERVER_ERROR,
+        "version/package/temp": texts.STATUS_SERVER_ERROR,
+        "version/none/temp": texts.STATUS_SERVER_ERROR,
+        "version/none/temp-upper": texts.STATUS_SERVER_ERROR,
+        "version/package/temp-mixed": texts.STATUS_SERVER_ERROR,
         "version/package/len-100": texts.STATUS_INSTALLED,
         # Longer versions put the folder paths past the launcher's 200-byte path
         # buffers: nothing can be unpacked, and nothing is written elsewhere instead.
@@ -290,8 +295,10 @@ def test_documented_answers_end_as_documented(campaign, answers):
 def _proof_expected(name):
     """The status a proof answer ends in: refused by the reading (a malformed digest;
     under a key, a missing or malformed signature or one over other fields), a failed
-    download (bytes other than the digest's), or installed."""
+    download (bytes other than the digest's), installed, or nothing to install."""
     family, _, label = name[len("proof/"):].partition("/")
+    if family == "none":
+        return texts.STATUS_SERVER_ERROR if KEYED and label != "genuine" else texts.STATUS_NO_UPDATE
     if family == "package" or label == "other-digest-given":
         return texts.STATUS_INSTALLED if label == "genuine" else texts.STATUS_UPDATE_FAILED
     if family == "sha256":
@@ -303,14 +310,15 @@ def _proof_expected(name):
 def test_package_proofs_end_as_documented_with_nothing_unpacked_or_recorded(campaign, answers):
     """A package is installed only when its bytes are the digest's and, in a build with
     a key, the signature is the release's for this query; otherwise the pass ends at
-    once, the download is gone and nothing was unpacked or recorded."""
+    once, the download is gone and nothing was unpacked or recorded. In a build with a
+    key, nothing to install is taken only with the release's signature over it."""
     proofs = [(a, r) for a, r in zip(answers, campaign["records"]) if a.name.startswith("proof/")]
     assert len(proofs) >= 40
     got, expected, leftovers = {}, {}, {}
     for answer, record in proofs:
         got[answer.name] = (_final_status(record), record["download"]["failed"])
         status = _proof_expected(answer.name)
-        expected[answer.name] = (status, int(status != texts.STATUS_INSTALLED))
+        expected[answer.name] = (status, int(status not in (texts.STATUS_INSTALLED, texts.STATUS_NO_UPDATE)))
         root = campaign["roots"] / f"a{record['case']}"
         if status != texts.STATUS_INSTALLED:
             left = sorted(str(p.relative_to(root)) for p in root.rglob("*")) if root.exists() else []
@@ -330,6 +338,7 @@ LAUNCHER_SUBSET = [
     "version/package/unc", "version/package/con", "version/package/chinese",
     "version/package/format-sn", "version/none/trailing-dot", "url/file", "url/port-65536",
     "url/crlf", "mutant/3", "proof/sha256/short", "proof/signed/other-version", "proof/package/truncated",
+    "proof/none/unsigned", "proof/none/package-signature", "version/none/temp",
 ]
 
 

@@ -119,7 +119,8 @@ def test_documented_records_read_as_documented(campaign, records):
         "good", "good-gbk", "good-integers", "good-only-ver", "multi-line", "line-499", "line-500",
         "kind/missing", "kind/folder", "kind/link-outside-good", "nest/arrays-one-per-line",
         "nest/ver-1001", "bytes/ver/dotdot-lead", "ver/dotdot-back", "ver/format-sn", "empty",
-        "huge/newlines-then-record", "shipped/good", "shipped/absent", "shipped/dotdot", "shipped/nested")}
+        "huge/newlines-then-record", "shipped/good", "shipped/absent", "shipped/dotdot", "shipped/nested",
+        "ver/temp", "ver/temp-upper")}
     assert installed == {
         "good": (1, b"71"), "good-gbk": (1, "\u7248\u672c71".encode("gbk")), "good-integers": (1, b"71"),
         "good-only-ver": (1, b"73"), "multi-line": (1, b"71"), "line-499": (1, b"71"),
@@ -130,6 +131,8 @@ def test_documented_records_read_as_documented(campaign, records):
         # Beside res.dat the shipped record's version, or 70 when it is unusable.
         "shipped/good": (0, b"5"), "shipped/absent": (0, b"70"), "shipped/dotdot": (0, b"70"),
         "shipped/nested": (0, b"70"),
+        # A staging folder is never an installed version.
+        "ver/temp": (0, b"70"), "ver/temp-upper": (0, b"70"),
     }
 
 

@@ -2,6 +2,7 @@
 the package from it, unpacks it twice, swaps the version folder into place, records
 the version and starts the client when the button is pressed. Every outcome of the
 answer and of the download ends in the texts and button behaviour the user is shown."""
+import json
 import re
 import time
 import zlib
@@ -17,6 +18,7 @@ from gateway import Reply
 
 GATEWAY_PORT = winerig.GATEWAY_PORT  # the gateway compiled into the build
 DEFAULT_QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
+KEYED = winerig.package_private_key() is not None
 
 
 
@@ -174,19 +176,33 @@ def test_answers_that_install_nothing(tmp_path, gw, reply, status, caption, butt
         press_and_expect_nothing(dialog, run, folder)
 
 
-@pytest.mark.parametrize("reply", [
-    answer(""),
-    answer(),
-    Reply.json({"code": 0}),
-    Reply.json({"code": 0, "result": None}),
-    Reply.json({"code": 0, "result": {"url": ""}}, size=10238),
-    Reply(b'{"code":0,"result":{"url":""}}\x00{"code":1}'),
+def _signed_no_update_text():
+    """{"code":0,"result":{"url":""}} as a release of a build with a key signs it."""
+    from gateway import release_signature
+    signature = release_signature("2", "1", "70", "")
+    result = {"url": ""} if signature is None else {"url": "", "signature": signature}
+    return json.dumps({"code": 0, "result": result}, separators=(",", ":")).encode()
+
+
+# Under a package key nothing to install needs a signature too, which an answer
+# without a result object cannot carry.
+@pytest.mark.parametrize("reply, signable", [
+    (answer(""), True),
+    (answer(), True),
+    (Reply.json({"code": 0}), False),
+    (Reply.json({"code": 0, "result": None}), False),
+    (Reply.json({"code": 0, "result": {"url": ""}}, size=10238), True),
+    (Reply(_signed_no_update_text() + b'\x00{"code":1}'), True),
 ], ids=["empty-url", "no-url", "no-result", "null-result", "10238-bytes", "nul-byte"])
-def test_answers_without_a_package_let_the_button_start_the_client(tmp_path, gw, reply):
+def test_answers_without_a_package_let_the_button_start_the_client(tmp_path, gw, reply, signable):
     gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=reply)
     folder, run = start(tmp_path)
     with run:
         dialog = launcher.Dialog().wait()
+        if KEYED and not signable:
+            wait_for(dialog, texts.STATUS_SERVER_ERROR)
+            assert dialog.button() == texts.CAPTION_RETRY
+            return
         wait_for(dialog, texts.STATUS_NO_UPDATE)
         assert dialog.button() == texts.CAPTION_OK
         press_and_expect_client(dialog, run, folder, "70")
@@ -210,6 +226,49 @@ def test_package_without_a_version_installs_the_recorded_one(tmp_path, gw, insta
         wait_for(dialog, texts.STATUS_INSTALLED)
         assert (install_root / "app" / "70" / "index.html").exists()
         press_and_expect_client(dialog, run, folder, "70")
+
+
+@pytest.mark.skipif(winerig.package_private_key(1) is None, reason="the build checks no second package key")
+def test_release_signed_by_the_next_key_installs(tmp_path, gw, install_root):
+    import zorvik_release
+    package = packages.package()
+    digest = zorvik_release.sha256_of(package)
+    signature = zorvik_release.sign(winerig.package_private_key(1), "2", "1", "71", digest)
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=Reply.json(
+        {"code": 0, "result": {"url": gw.url("/p.zip"), "version": "71", "sha256": digest, "signature": signature}}))
+    gw.expect("GET", "/p.zip", reply=Reply(package))
+    folder, run = start(tmp_path)
+    with run:
+        dialog = launcher.Dialog().wait()
+        wait_for(dialog, texts.STATUS_INSTALLED)
+        press_and_expect_client(dialog, run, folder, "71")
+
+
+def test_two_launchers_started_together_install_once(tmp_path, gw, install_root):
+    # Both find no install; one takes the install root, the other finds it taken and
+    # ends with 0 without asking anything, and so does one started later, which brings
+    # the first one's dialog back from the task bar. A second query would get the
+    # strict gateway's 500.
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(gw.url("/p.zip"), "71", hold_after=0))
+    gw.expect("GET", "/p.zip", reply=Reply(packages.package()))
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    with launcher.RunningLauncher(folder) as one, launcher.RunningLauncher(folder) as two:
+        assert launcher.eventually(lambda: one.running() + two.running(), 1) == 1
+        first, second = (one, two) if one.running() else (two, one)
+        assert second.wait() == 0
+        dialog = launcher.Dialog().wait()
+        assert launcher.eventually(lambda: len(gw.requests), 1) == 1
+        launcher.probe("minimize", dialog.caption)
+        assert launcher.probe("iconic", dialog.caption) == "1"
+        with launcher.RunningLauncher(folder) as third:
+            assert third.wait() == 0
+        assert launcher.probe("iconic", dialog.caption) == "0"
+
+        gw.release()
+        wait_for(dialog, texts.STATUS_INSTALLED)
+        assert len(gw.requests) == 2
+        press_and_expect_client(dialog, first, folder, "71")
+    assert (install_root / "app" / "71" / "index.html").read_bytes() == packages.SAMPLE_APP["index.html"]
 
 
 LARGE = packages.large_package()

@@ -14,6 +14,7 @@ import zipfile
 
 import pytest
 
+import gateway
 import launcher
 import packages
 import texts
@@ -86,6 +87,14 @@ LINKS = {"link-out": "../outside.txt", "link-dangling": "missing.js", "link-loop
     ([], ["--version", "71."], "--version"),
     ([], ["--version", "CON"], "--version"),
     ([], ["--version", "版本"], "--version"),
+    ([], ["--version", "Temp71"], "--version"),
+    ([], ["--version", "7" * (zr.VERSION_LIMIT + 1)], "--version"),
+    ([], ["--url", "https://user@updates.example.test/p.zip"], "--url"),
+    ([], ["--url", "https://updates.example.test:https/p.zip"], "--url"),
+    ([], ["--url", "https://updates.example.test:65536/p.zip"], "--url"),
+    ([], ["--url", "https://updates.example.test:/p.zip"], "--url"),
+    ([], ["--url", "https://[::1]:8443/p.zip"], "--url"),
+    ([], ["--url", "https://updates.example.test/p.zip#71"], "--url"),
     ([], ["--platform", ""], "--platform"),
     ([], ["--url", "ftp://host/p.zip"], "--url"),
     ([], ["--key", "not-a-key.pem"], "not-a-key.pem"),
@@ -114,7 +123,7 @@ def test_pack_refuses_what_the_launcher_would_not_write_and_writes_nothing(tmp_p
 
     done = tool("pack", app, *[str(part) for pair in options.items() for part in pair])
 
-    assert done.returncode != 0
+    assert done.returncode == 2
     assert named in done.stderr, done.stderr
     assert sorted(p.name for p in tmp_path.iterdir()) == before  # no release, no temporary folder
     if out.exists():
@@ -170,10 +179,21 @@ def test_same_folder_gives_the_same_bytes_whatever_its_times_modes_and_order(tmp
         "sha256": hashlib.sha256((one / "package.zip").read_bytes()).hexdigest()}}
 
 
+def key_fingerprint(public):
+    der = subprocess.run(["openssl", "pkey", "-pubin", "-in", public, "-outform", "DER"], capture_output=True,
+                         check=True).stdout
+    return hashlib.sha256(der).hexdigest()
+
+
 def test_signature_verifies_through_openssl_for_its_own_fields_only(tmp_path, key_pair):
     private, public = key_pair
-    release = _pack(write_app(tmp_path / "app"), tmp_path / "r", "--platform", "3", "--type", "4",
-                    "--key", private)
+    done = tool("pack", write_app(tmp_path / "app"), "--version", "71", "--url",
+                "https://updates.example.test:8443/p/71.zip?a=b", "--out", tmp_path / "r", "--platform", "3",
+                "--type", "4", "--key", private)
+    assert done.returncode == 0, done.stderr
+    # The fingerprint the build prints for the key it compiles in.
+    assert f"package key fingerprint: {key_fingerprint(public)}\n" in done.stdout
+    release = tmp_path / "r"
     result = json.loads((release / "answer.json").read_text())["result"]
     signature, digest = result["signature"], result["sha256"]
     assert len(signature) == 88 and len(base64.b64decode(signature, validate=True)) == 64
@@ -186,6 +206,43 @@ def test_signature_verifies_through_openssl_for_its_own_fields_only(tmp_path, ke
     raw = bytearray(base64.b64decode(signature))
     raw[63] ^= 1
     assert not zr.verify(public, "3", "4", "71", digest, base64.b64encode(raw).decode())
+
+
+def test_signed_no_update_answer_lets_the_button_start_its_version(tmp_path, gateway_factory, install_root,
+                                                                    key_pair):
+    private, public = key_pair
+    out = tmp_path / "answer"
+    done = tool("answer", "--no-update", "--version", "72", "--key", private, "--out", out)
+    assert done.returncode == 0, done.stderr
+    body = (out / "answer.json").read_bytes()
+    result = json.loads(body)["result"]
+    assert set(result) == {"url", "version", "signature"} and (result["url"], result["version"]) == ("", "72")
+    assert zr.verify(public, "2", "1", "72", "", result["signature"])
+    assert not zr.verify(public, "2", "1", "71", "", result["signature"])
+    # Written once: neither a second answer nor a staging folder's version.
+    again = tool("answer", "--no-update", "--version", "73", "--key", private, "--out", out)
+    temp = tool("answer", "--no-update", "--version", "temp72", "--key", private, "--out", tmp_path / "t")
+    assert (again.returncode, temp.returncode) == (2, 2) and (out / "answer.json").read_bytes() == body
+    assert not (tmp_path / "t").exists()
+
+    gw = gateway_factory(port=winerig.GATEWAY_PORT)
+    gw.expect("POST", "/gateway.php", reply=gateway.Reply(body))
+    folder = launcher.make_launcher_folder(tmp_path, "client app")
+    with launcher.RunningLauncher(folder) as run:
+        dialog = launcher.Dialog().wait()
+        assert launcher.eventually(dialog.status, texts.STATUS_NO_UPDATE) == texts.STATUS_NO_UPDATE
+        dialog.click(launcher.ACTION)
+        assert run.wait() == 1
+    launcher.eventually(lambda: len(launcher.launches(folder)), 1)
+    assert launcher.launches(folder)[0]["command_line"].endswith('\\app\\72"')
+
+
+def test_pack_publishes_no_signature_that_its_key_does_not_verify(tmp_path, key_pair, monkeypatch):
+    monkeypatch.setattr(zr, "sign", lambda *fields: base64.b64encode(bytes(range(64))).decode())
+    app = write_app(tmp_path / "app")
+    with pytest.raises(zr.ReleaseError, match="does not verify"):
+        zr.pack(app, "71", "https://updates.example.test/p/71.zip", tmp_path / "r", key=key_pair[0])
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["app"]
 
 
 class Serve:

@@ -52,7 +52,10 @@ Replies, and misbehaving on demand:
   the build has a package key, result.signature over the platform and type of the
   request, the answer's version (or the request's when it has none) and that digest,
   made by the release tool's own code. A member the answer holds itself stays as it
-  is, so a test can give a wrong digest and still get a valid signature over it;
+  is, so a test can give a wrong digest and still get a valid signature over it.
+  An answer with nothing to install (code 0, a result object whose url is empty or
+  absent) gets, when the build has a package key, result.signature over the empty
+  digest; one without a result object stays unsigned, as no release can sign it.
   sign=False sends the answer exactly as given.
 - served_sha256(url), release_signature(platform, type_, version, digest): the same
   digest and signature, for tests that write an answer's bytes themselves.
@@ -208,27 +211,32 @@ def _version_text(value):
 
 
 def _complete_answer(reply, request):
-    """The reply with sha256 and signature added where its answer offers a package and
-    does not hold them (see the module's notes); otherwise the reply itself."""
+    """The reply with sha256 and signature added where its answer offers a package, or
+    the signature where it offers nothing, and does not hold them (see the module's
+    notes); otherwise the reply itself."""
     answer = reply.answer
     result = answer.get("result") if isinstance(answer, dict) else None
-    offers_package = (isinstance(result, dict) and type(answer.get("code")) is int and answer["code"] == 0
-                      and isinstance(result.get("url"), str) and result["url"] != "")
-    if not offers_package:
+    if not (isinstance(result, dict) and type(answer.get("code")) is int and answer["code"] == 0
+            and isinstance(result.get("url", ""), str)):
         return reply
+    offers_package = result.get("url", "") != ""
     import winerig  # the build's key; imported here so the server itself needs no build
     key = winerig.package_private_key()
-    if "sha256" in result and ("signature" in result or key is None):
+    if offers_package and "sha256" in result and ("signature" in result or key is None):
+        return reply
+    if not offers_package and (key is None or "signature" in result):
         return reply
     result = dict(result)
-    if "sha256" not in result:
+    if offers_package and "sha256" not in result:
         result["sha256"] = served_sha256(result["url"])
     form = {name: values[0] for name, values in urllib.parse.parse_qs(
         request.body.decode("utf-8", errors="replace"), keep_blank_values=True).items()}
     version = _version_text(result["version"]) if "version" in result else form.get("version", "")
-    digest = result["sha256"]
-    if key is not None and "signature" not in result and version is not None and \
-            isinstance(digest, str) and len(digest) == 64:
+    # Nothing to install is signed over the empty digest; a package only over a digest
+    # a release could give.
+    digest = result["sha256"] if offers_package else ""
+    signable = isinstance(digest, str) and (len(digest) == 64 or not offers_package)
+    if key is not None and "signature" not in result and version is not None and signable:
         result["signature"] = release_signature(form.get("platform", ""), form.get("type", ""), version, digest)
     completed = dict(answer, result=result)
     return dataclasses.replace(reply, body=Reply._text(completed, reply.size), answer=completed)

@@ -20,9 +20,11 @@ fields, and package servers whose bytes are not the signed release's.
 
 In a build with a package key every answer that names a package carries what a
 release carries (its package's sha256 and the signature over it, inserted after the
-url), so the other families reach the download as they do without a key; an answer
+url), and every answer with an empty url the signature over the empty digest, so the
+other families reach the download or the start as they do without a key; an answer
 whose version no release could sign (bytes that are not UTF-8, a fraction) stays
-unsigned. The proof family carries its members in every build.
+unsigned, and so do answers without a url member. The proof family carries its
+members in every build.
 
 `package_url` serves the genuine package (packages.package()) except for the names
 "missing-404", "not-a-zip", "proof-other-same-size" (another package of exactly its
@@ -100,6 +102,8 @@ HOSTILE_VERSIONS = [
     ("tab", "7\t1"), ("star", "7*"), ("question", "7?"), ("quote", '7"1'), ("angle-pipe", "<7|1>"),
     ("colon-stream", "71:stream"), ("del", "71\x7f"), ("escaped-nul", "7\x001"), ("empty", ""),
     ("blank", " "), ("leading-blank", " 71"), ("dot-leading", ".71"), ("unicode-private", "\ue000"),
+    # Staging folders, which a failed pass leaves half written.
+    ("temp", "temp71"), ("temp-upper", "TEMP71"), ("temp-mixed", "tEmP"),
 ]
 
 
@@ -147,7 +151,8 @@ def _recorded_version(version):
 
 def _release_members(url, version):
     """What a release's answer carries after its url, as raw JSON, in a build with a
-    package key; nothing without one, or when the answer names no package."""
+    package key: for a package its sha256 and signature, for an empty url the signature
+    over the empty digest; nothing without a key."""
     if winerig.package_private_key() is None:
         return b""
     try:
@@ -155,8 +160,10 @@ def _release_members(url, version):
     except (ValueError, RecursionError):
         return b""
     recorded = _recorded_version(version)
-    if not isinstance(text, str) or not text or recorded is None:
+    if not isinstance(text, str) or recorded is None:
         return b""
+    if not text:
+        return b',"signature":' + _dump(gateway.release_signature(QUERY_PLATFORM, QUERY_TYPE, recorded, ""))
     digest = gateway.served_sha256(text)
     signature = gateway.release_signature(QUERY_PLATFORM, QUERY_TYPE, recorded, digest)
     return b',"sha256":' + _dump(digest) + b',"signature":' + _dump(signature)
@@ -337,7 +344,8 @@ def _url_safe_signature(digest):
 
 
 def _proof_answers(add, package_url):
-    """Release answers (version 71) whose sha256 or signature is wrong in one way."""
+    """Release answers (version 71) whose sha256 or signature is wrong in one way, and
+    answers with nothing to install, signed and not."""
     def release(name, sha256=None, signature=None):
         url = _dump(package_url(name))
         members = b""
@@ -382,6 +390,16 @@ def _proof_answers(add, package_url):
         add(f"proof/signed/{label}", release(f"proof-{label}", q(genuine), q(signature or valid)))
     add("proof/signed/other-digest-given", release("proof-other-digest-given", q(other), q(sign(digest=other)
                                                                                            or valid)))
+
+    # Nothing to install: under a key the answer is signed over the empty digest, and a
+    # package's signature, or one for another version, does not stand in for it.
+    def no_update(signature=None):
+        return _answer(b'""', b'"71"', proof=b"" if signature is None else b',"signature":' + q(signature))
+
+    add("proof/none/genuine", no_update(sign(digest="") or valid))
+    add("proof/none/unsigned", no_update())
+    for label, signature in (("other-version", sign("72", digest="")), ("package-signature", sign())):
+        add(f"proof/none/{label}", no_update(signature or valid))
 
     # The release's own sha256 and signature, and a package server with other bytes.
     for label in ("wrong-package", "other-same-size", "truncated"):

@@ -9,6 +9,8 @@
 //   ui_probe visible CAPTION [ID]            "1" or "0"
 //   ui_probe click CAPTION ID                press a button (BM_CLICK)
 //   ui_probe close CAPTION                   the close box (SC_CLOSE), as a user clicks it
+//   ui_probe minimize CAPTION                the minimize box (SC_MINIMIZE)
+//   ui_probe iconic CAPTION                  "1" while the window is minimized, else "0"
 //   ui_probe keys CAPTION alt+/|alt+? [MS]   the Alt keystroke, posted to the window once
 //                                            its thread answers; Alt is held until another
 //                                            window of that thread shows (exit 0) or for
@@ -293,9 +295,13 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"click")
         return argc > 3 ? click(window) : 2;
-    if (command == L"close") {
+    if (command == L"close" || command == L"minimize") {
         DWORD_PTR ignored = 0;
-        sendFor(window, WM_SYSCOMMAND, SC_CLOSE, 0, &ignored);
+        sendFor(window, WM_SYSCOMMAND, command == L"close" ? SC_CLOSE : SC_MINIMIZE, 0, &ignored);
+        return 0;
+    }
+    if (command == L"iconic") {
+        print(IsIconic(window) ? L"1" : L"0");
         return 0;
     }
     return 2;

@@ -30,18 +30,21 @@ def _gateway_port():
 GATEWAY_PORT = _gateway_port()
 
 
-def package_private_key():
+def package_private_key(which=0):
     """The private half of the package key the build's launcher checks signatures
-    with, or None for a build without one. Only the pair the build made for itself
-    counts, and only while the build uses it: a folder left from an earlier
-    configure must not make the tests sign for a launcher that checks nothing."""
-    key = BUILD / "package-key" / "private.pem"
+    with (which=1: of the second key it checks, the next one), or None for a build
+    without one. Only the pairs the build made for itself count, and only while the
+    build uses them: a folder left from an earlier configure must not make the tests
+    sign for a launcher that checks nothing."""
+    names = [("private.pem", "public.pem"), ("next-private.pem", "next-public.pem")][which]
+    key = BUILD / "package-key" / names[0]
     try:
         cache = (BUILD / "CMakeCache.txt").read_text(errors="replace")
     except OSError:
         return None
     used = re.search(r"^ZORVIK_PACKAGE_KEY:\w+=(.*)$", cache, re.M)
-    own = used is not None and used.group(1).strip() == str(BUILD / "package-key" / "public.pem")
+    keys = used.group(1).strip().split(";") if used else []
+    own = len(keys) > which and keys[which] == str(BUILD / "package-key" / names[1])
     return key if own and key.is_file() else None
 
 

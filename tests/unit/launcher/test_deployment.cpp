@@ -126,22 +126,22 @@ TEST(DeployPackage, UnpacksIntoStagingSwapsItInAndRecordsTheVersion)
     EXPECT_EQ(narrow(currentDirectory()) + "\\", rig.launcher.narrowPath() + "\\");
 }
 
-TEST(DeployPackage, LeftoverStagingFolderIsReused)
+TEST(DeployPackage, LeftoverStagingFolderIsEmptiedBeforeTheExtraction)
 {
     Rig rig;
-    makeFolders(rig.tool.stagingDir);
+    makeFolders(rig.tool.stagingDir + "\\old");
     writeFile(rig.tool.stagingDir + "\\index.html", "old");
-    writeFile(rig.tool.stagingDir + "\\extra.txt", "left over");
+    writeFile(rig.tool.stagingDir + "\\old\\extra.txt", "left over");
     writeArchive(rig.tool.packageFile, {{"index.html", "new"}});
 
     EXPECT_EQ(rig.deploy(), WorkerOutcome::Installed);
     EXPECT_EQ(readFile(rig.tool.targetDir + "\\index.html"), "new");
-    EXPECT_EQ(readFile(rig.tool.targetDir + "\\extra.txt"), "left over");
+    EXPECT_FALSE(folderExists(rig.tool.targetDir + "\\old"));
 }
 
-// A left-over the extraction cannot write over would be installed in place of the
-// package's copy; the deployment fails before it unpacks anything instead.
-TEST(DeployPackage, LeftoverStagingFileThatCannotBeWrittenOverFailsTheExtraction)
+// A left-over that cannot be removed would be installed with the package; the
+// deployment fails before it unpacks anything instead.
+TEST(DeployPackage, LeftoverStagingFileThatCannotBeRemovedFailsTheExtraction)
 {
     enum class Fault { ReadOnly, HeldWithoutSharedWriting };
     for (const Fault fault : {Fault::ReadOnly, Fault::HeldWithoutSharedWriting}) {

@@ -50,6 +50,9 @@ TEST(GatewayAnswer, EveryAnswerShapeMapsToItsOutcome)
         {R"({"result":{"url":""}})", GatewayAnswer::ServerError, "unset", "70"},
         {"<html>busy</html>", GatewayAnswer::ServerError, "unset", "70"},
         {"", GatewayAnswer::ServerError, "unset", "70"},
+        // A staging folder, which a failed pass leaves half written, is no version.
+        {R"({"code":0,"result":{"url":"","version":"temp71"}})", GatewayAnswer::ServerError, "unset", "70"},
+        {R"({"code":0,"result":{"url":"u","version":"TEMP"}})", GatewayAnswer::ServerError, "unset", "70"},
         {"[0]", GatewayAnswer::ServerError, "unset", "70"},
         {R"({"code":0,"result":"https://h/p.zip"})", GatewayAnswer::ServerError, "unset", "70"},
         {R"({"code":0,"result":[]})", GatewayAnswer::ServerError, "unset", "70"},
@@ -169,11 +172,15 @@ TEST(GatewayAnswer, ThePackagesDigestAndSignatureAreReadOnlyInTheirExactForms)
         {S, q("u"), q(hex), q(sig.substr(0, 85) + "x=="), GatewayAnswer::ServerError, "", ""},
         {S, q("u"), q(hex), "12345", GatewayAnswer::ServerError, "", ""},
         {S, q("u"), q(hex), "[" + q(sig) + "]", GatewayAnswer::ServerError, "", ""},
-        // Nothing to install: neither member is looked at.
+        // Nothing to install: the digest is never looked at; without a key neither is
+        // the signature, and with one the signature is required all the same.
         {D, q(""), q("zz"), "-", GatewayAnswer::NoUpdate, "", ""},
-        {S, q(""), "-", "-", GatewayAnswer::NoUpdate, "", ""},
-        {S, q(""), "[]", "0", GatewayAnswer::NoUpdate, "", ""},
-        {S, "-", q(hex), q("short"), GatewayAnswer::NoUpdate, "", ""},
+        {D, "-", q(hex), q("short"), GatewayAnswer::NoUpdate, "", ""},
+        {S, q(""), "-", "-", GatewayAnswer::ServerError, "", ""},
+        {S, q(""), "[]", "0", GatewayAnswer::ServerError, "", ""},
+        {S, "-", q(hex), q("short"), GatewayAnswer::ServerError, "", ""},
+        {S, q(""), "[]", q(sig), GatewayAnswer::NoUpdate, "", sigBytes},
+        {S, "-", "-", q(sig), GatewayAnswer::NoUpdate, "", sigBytes},
         {S, "7", q(hex), q(sig), GatewayAnswer::UrlNotText, "", ""},
     };
     for (const auto& c : cases) {

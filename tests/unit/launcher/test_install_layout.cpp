@@ -69,6 +69,11 @@ TEST(InstallLayout, VersionFolderNamesAreNamesTheFileSystemKeepsAsTheyAre)
         {"a\\b", false},
         {"CON", false},
         {"71.", false},
+        // Staging folders of some version, in any letter case.
+        {"temp71", false},
+        {"TeMp", false},
+        {"tem", true},
+        {"71temp", true},
         // A lead byte without its trail byte vanishes in the file system's conversion
         // and leaves these behind: "..", ".", "CON", "71." and "".
         {"..\x81", false},
