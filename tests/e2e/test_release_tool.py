@@ -238,7 +238,7 @@ def test_signed_no_update_answer_lets_the_button_start_its_version(tmp_path, gat
 
 
 def test_pack_publishes_no_signature_that_its_key_does_not_verify(tmp_path, key_pair, monkeypatch):
-    monkeypatch.setattr(zr, "sign", lambda *fields: base64.b64encode(bytes(range(64))).decode())
+    monkeypatch.setattr(zr, "sign_bytes", lambda *fields: base64.b64encode(bytes(range(64))).decode())
     app = write_app(tmp_path / "app")
     with pytest.raises(zr.ReleaseError, match="does not verify"):
         zr.pack(app, "71", "https://updates.example.test/p/71.zip", tmp_path / "r", key=key_pair[0])
