@@ -36,8 +36,13 @@ struct Calls<char> {
 template <>
 struct Calls<wchar_t> {
     using FindData = WIN32_FIND_DATAW;
-    static DWORD attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
-    static bool createFolder(const std::wstring& path) { return CreateDirectoryW(path.c_str(), nullptr) != FALSE; }
+    // Through the \\?\ form, which reaches past MAX_PATH; an empty prefix stays empty
+    // and fails as before.
+    static DWORD attributes(const std::wstring& path) { return GetFileAttributesW(longPathForm(path).c_str()); }
+    static bool createFolder(const std::wstring& path)
+    {
+        return CreateDirectoryW(longPathForm(path).c_str(), nullptr) != FALSE;
+    }
     static HANDLE findFirst(const std::wstring& pattern, FindData& found)
     {
         return FindFirstFileW(pattern.c_str(), &found);

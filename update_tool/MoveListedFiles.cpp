@@ -1,6 +1,5 @@
 #include "update_tool/MoveListedFiles.h"
 
-#include "common/FileSystem.h"
 #include "update_tool/ComposedPath.h"
 
 #include <windows.h>
@@ -9,9 +8,8 @@ int moveListedFiles(const std::wstring& sourceFolder, const std::wstring& target
                     const std::vector<std::wstring>& names)
 {
     for (const std::wstring& name : names) {
-        // The \\?\ form moves files whose paths reach past MAX_PATH.
-        const std::wstring source = longPathForm(composePath(sourceFolder, name));
-        const std::wstring target = longPathForm(composePath(targetFolder, name));
+        const std::wstring source = composeLongPath(sourceFolder, name);
+        const std::wstring target = composeLongPath(targetFolder, name);
         if (!MoveFileExW(source.c_str(), target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
             return -1;
