@@ -1,7 +1,8 @@
 #pragma once
 
-// Junctions and symbolic links to folders met while deleting a tree: they are
-// removed as links and never listed, so nothing outside the tree is touched.
+// Junctions and symbolic links to folders met while walking, deleting or writing into
+// a tree: they are removed as links and never listed or written through, so nothing
+// outside the tree is touched.
 
 #include "common/UniqueHandle.h"
 
