@@ -102,6 +102,19 @@ TEST_F(UpdateToolRecordVersion, WritesWhileAnotherProcessReadsTheRecord)
     EXPECT_EQ(readFile(record), "9.9");
 }
 
+TEST_F(UpdateToolRecordVersion, AHardLinkPlantedAsTheRecordIsReplacedNotWrittenThrough)
+{
+    const std::wstring victim = root / L"victim.txt";
+    writeFile(victim, "victim");
+    ASSERT_TRUE(CreateHardLinkW(record.c_str(), victim.c_str(), nullptr));
+
+    EXPECT_EQ(recordVersion(record, L"3.0"), 0);
+
+    EXPECT_EQ(readFile(record), "3.0");
+    EXPECT_EQ(readFile(victim), "victim");
+    EXPECT_EQ(listTree(root.path()), (std::vector<std::wstring>{L"jsver.txt", L"victim.txt"}));
+}
+
 TEST_F(UpdateToolRecordVersion, ARecordThatCannotBeWrittenIsReportedInOneLine)
 {
     const std::wstring missing = root / L"missing\\jsver.txt";
