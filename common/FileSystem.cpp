@@ -8,9 +8,11 @@
 #include <direct.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -23,26 +25,19 @@ struct Calls;
 
 template <>
 struct Calls<char> {
-    using FindData = WIN32_FIND_DATAA;
     static DWORD attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
     static bool createFolder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != FALSE; }
-    static HANDLE findFirst(const std::string& pattern, FindData& found)
-    {
-        return FindFirstFileA(pattern.c_str(), &found);
-    }
-    static bool findNext(HANDLE find, FindData& found) { return FindNextFileA(find, &found) != FALSE; }
 };
 
 template <>
 struct Calls<wchar_t> {
-    using FindData = WIN32_FIND_DATAW;
-    static DWORD attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
-    static bool createFolder(const std::wstring& path) { return CreateDirectoryW(path.c_str(), nullptr) != FALSE; }
-    static HANDLE findFirst(const std::wstring& pattern, FindData& found)
+    // Through the \\?\ form, which reaches past MAX_PATH; an empty prefix stays empty
+    // and fails as before.
+    static DWORD attributes(const std::wstring& path) { return GetFileAttributesW(longPathForm(path).c_str()); }
+    static bool createFolder(const std::wstring& path)
     {
-        return FindFirstFileW(pattern.c_str(), &found);
+        return CreateDirectoryW(longPathForm(path).c_str(), nullptr) != FALSE;
     }
-    static bool findNext(HANDLE find, FindData& found) { return FindNextFileW(find, &found) != FALSE; }
 };
 
 template <typename Char>
@@ -61,30 +56,70 @@ int makeFoldersAlong(std::basic_string<Char> work)
     return 0;
 }
 
-template <typename Char, typename Visitor>
-bool walk(const std::basic_string<Char>& folder, const Visitor& visit)
+constexpr std::size_t kListingBuffer = 64 * 1024;
+
+// Lists the held folder `folder` through its handle, not by name, and tells `each`
+// about every entry but "." and "..": (name, attributes). False when `each` ended it.
+template <typename Each>
+bool listHeldFolder(HANDLE folder, const Each& each)
 {
-    using Win32 = Calls<Char>;
-    const Char backslash = static_cast<Char>('\\');
-    std::deque<std::basic_string<Char>> toList{
-        !folder.empty() && isSeparator(folder.back()) ? folder : folder + backslash};
-    while (!toList.empty()) {
-        const std::basic_string<Char> current = std::move(toList.front());
-        toList.pop_front();
-        typename Win32::FindData found{};
-        const UniqueFindHandle listing(Win32::findFirst(current + static_cast<Char>('*'), found));
-        if (!listing)
-            continue;
-        do {
-            const std::basic_string<Char> name = found.cFileName;
-            if (name == std::basic_string<Char>(1, '.') || name == std::basic_string<Char>(2, '.'))
-                continue;
-            const std::basic_string<Char> item = current + name;
-            if (!visit(item, found.dwFileAttributes))
+    // FILE_ID_BOTH_DIR_INFO records are 8-byte aligned within the buffer.
+    std::vector<std::uint64_t> buffer(kListingBuffer / sizeof(std::uint64_t));
+    while (GetFileInformationByHandleEx(folder, FileIdBothDirectoryInfo, buffer.data(),
+                                        static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)))) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+        for (;;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
+            const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L".." && !each(name, entry->FileAttributes))
                 return false;
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !isFolderLink(found.dwFileAttributes))
-                toList.push_back(item + backslash);
-        } while (Win32::findNext(listing.get(), found));
+            if (entry->NextEntryOffset == 0)
+                break;
+            bytes += entry->NextEntryOffset;
+        }
+    }
+    return true;
+}
+
+bool walk(const std::wstring& folder, const FolderVisitor& visit)
+{
+    struct Pending {
+        std::wstring path;      // as the caller spelled it, ending in a backslash
+        std::wstring place;     // where the system must place it: below its parent, by its name
+    };
+    std::wstring startPlace;
+    UniqueFileHandle held = holdNamedFolder(folder, startPlace);
+    if (!held)
+        return true;
+    std::deque<Pending> toList{
+        {!folder.empty() && isSeparator(folder.back()) ? folder : folder + L'\\', startPlace}};
+    bool first = true;
+    while (!toList.empty()) {
+        const Pending current = std::move(toList.front());
+        toList.pop_front();
+        // Checked again on entering, on the handle the listing goes through: the
+        // parent's listing showed a folder, but it may have been swapped for a link
+        // since. Such a folder is told about again, as a link, and never listed.
+        if (!first)
+            held = holdFolder(current.path, current.place);
+        first = false;
+        if (!held) {
+            const std::wstring item = current.path.substr(0, current.path.size() - 1);
+            if (!visit(item, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+                return false;
+            continue;
+        }
+        const bool finished = listHeldFolder(held.get(), [&](const std::wstring& name, DWORD attributes) {
+            const std::wstring item = current.path + name;
+            if (!visit(item, attributes))
+                return false;
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !isFolderLink(attributes))
+                toList.push_back({item + L'\\', placeBelow(current.place, name)});
+            return true;
+        });
+        held.reset();
+        if (!finished)
+            return false;
     }
     return true;
 }

@@ -63,8 +63,13 @@ using FolderVisitor = std::function<bool(const std::wstring& path, DWORD attribu
 // Lists `folder` and the folders below it breadth first, each folder's items in the
 // order the file system gives them, and tells `visit` about every item but "." and
 // "..". Junctions and symbolic links to folders (see isFolderLink) are told about
-// but never listed: a walk never leaves the tree through them. The start folder
-// itself is listed as given; a folder that cannot be listed (one that does not exist
-// included) contributes nothing. Returns false when `visit` ended the walk. Give it a
-// longPathForm to reach items past MAX_PATH: the items come in the same form.
+// but never listed: a walk never leaves the tree through them. Each folder is listed
+// through a handle held while it is listed (see holdFolder), which it opens as itself
+// and checks first: a folder whose place (see placeOf) is not below its parent by its
+// name, or that is a reparse point by then, is told about a second time, with the
+// attributes of a folder link, and not listed. The start folder itself is listed as
+// given (a link there is followed: the caller named it); a folder that cannot be
+// listed (one that does not exist included) contributes nothing. Returns false when
+// `visit` ended the walk. Give it a longPathForm to reach items past MAX_PATH: the
+// items come in the same form.
 bool walkFolderTree(const std::wstring& folder, const FolderVisitor& visit);

@@ -1,11 +1,13 @@
 #include "common/ZipExtraction.h"
 
 #include "common/FileSystem.h"
+#include "common/FolderLink.h"
 #include "common/PathSafety.h"
 #include "common/UniqueHandle.h"
 
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -76,6 +79,60 @@ void setFileTimes(std::FILE* output, uLong dosDateTime)
         !LocalFileTimeToFileTime(&local, &utc))
         return;
     SetFileTime(file, &utc, nullptr, &utc);
+}
+
+// Holds the folders from the current directory down to `folderPart` (a path below
+// `root`, the current directory's \\?\ form), creating the missing ones when `create`
+// is set. False, after a line naming the entry and the link, when one of them is a
+// link: nothing may be written through it.
+bool holdEntryFolders(const std::wstring& root, const std::wstring& folderPart, const char* name, bool create,
+                      std::vector<UniqueFileHandle>& held)
+{
+    std::wstring rootPlace;
+    UniqueFileHandle rootFolder = holdNamedFolder(root, rootPlace);
+    if (!rootFolder)
+        return true; // nothing can be written there either
+    held.push_back(std::move(rootFolder));
+    std::wstring link;
+    FolderChain chain = holdFoldersBelow(root, rootPlace, folderPart, held, link);
+    if (chain == FolderChain::Missing && create) {
+        held.resize(1);
+        makeDirectory(root + folderPart, root.size());
+        chain = holdFoldersBelow(root, rootPlace, folderPart, held, link);
+    }
+    if (chain != FolderChain::Link)
+        return true;
+    std::printf("refusing %s: the folder %s is a link\n", name, consoleName(link).c_str());
+    return false;
+}
+
+// A new file beside `target`, which it will replace by a rename once it is written:
+// writing over the old one in place would carry the data through a hard link planted
+// there to another file, or through a file link to its target.
+std::FILE* openReplacement(const std::wstring& target, std::wstring& replacement)
+{
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        // Named apart from the entry: the entry's own name may leave no room to grow.
+        replacement = target.substr(0, target.find_last_of(L'\\') + 1) + L"~unpack" + std::to_wstring(attempt) + L".tmp";
+        const HANDLE file = CreateFileW(replacement.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS)
+                continue;
+            return nullptr;
+        }
+        const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), 0);
+        std::FILE* stream = descriptor == -1 ? nullptr : _fdopen(descriptor, "wb");
+        if (!stream) {
+            if (descriptor == -1)
+                CloseHandle(file);
+            else
+                _close(descriptor);
+            DeleteFileW(replacement.c_str());
+        }
+        return stream;
+    }
+    return nullptr;
 }
 
 int closeEntryReporting(unzFile archive)
@@ -153,16 +210,24 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
     constexpr std::size_t kLongestPath = 32767; // of any path the platform takes
     const bool below = !root.empty() && target.size() > root.size() && target.size() <= kLongestPath &&
                        target.compare(0, root.size(), root) == 0;
-    const std::size_t lastSeparator = target.find_last_of(L'\\');
-    const bool hasFolderPart = below && lastSeparator != std::wstring::npos && lastSeparator >= root.size();
+
+    // Held until the entry is written, so that no folder on the way can be swapped
+    // for a link meanwhile.
+    std::vector<UniqueFileHandle> heldFolders;
+    const std::wstring entryPath = withoutTrailingSeparators(target);
+    const std::size_t parentEnd = entryPath.find_last_of(L'\\');
+    const bool hasFolderPart = below && parentEnd != std::wstring::npos && parentEnd > root.size();
+    const std::wstring folderPart = hasFolderPart ? entryPath.substr(root.size(), parentEnd - root.size()) : L"";
 
     if (isSeparator(wideName.back())) {
         std::printf("creating directory: %s\n", name);
         // Python's zipfile, jar and pack itself write a folder entry without entries
-        // for its parents, so the whole path is made, as for a file entry's folders.
-        // An existing folder is fine.
+        // for its parents, so the whole path is made, as for a file entry's folders,
+        // and held like theirs. An existing folder is fine.
+        if (below && !holdEntryFolders(root, folderPart, name, true, heldFolders))
+            return UNZ_ERRNO;
         if (below && !CreateDirectoryW(target.c_str(), nullptr) && !isDirectory(target))
-            makeDirectory(target.substr(0, lastSeparator), root.size());
+            makeDirectory(entryPath, root.size());
         if (!below || !isDirectory(target)) {
             std::printf("couldn't create directory %s\n", name);
             return UNZ_ERRNO;
@@ -178,11 +243,16 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
         return openStatus;
     }
 
-    UniqueStdioFile output(below ? _wfopen(target.c_str(), L"wb") : nullptr);
-    if (!output && hasFolderPart) {
-        makeDirectory(target.substr(0, lastSeparator), root.size());
-        output.reset(_wfopen(target.c_str(), L"wb"));
+    if (below && !holdEntryFolders(root, folderPart, name, true, heldFolders)) {
+        unzCloseCurrentFile(archive);
+        return UNZ_ERRNO;
     }
+    // A folder in the entry's place, or a file name longer than any file system takes,
+    // cannot take the file: found before anything is written.
+    constexpr std::size_t kLongestName = 255;
+    const bool cannotTakeFile = below && (isDirectory(target) || entryPath.size() - parentEnd - 1 > kLongestName);
+    std::wstring replacement;
+    UniqueStdioFile output(below && !cannotTakeFile ? openReplacement(target, replacement) : nullptr);
     if (!output) {
         std::printf("error opening %s\n", name);
         const int closeStatus = closeEntryReporting(archive);
@@ -224,6 +294,16 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
     if (copyStatus == UNZ_OK)
         setFileTimes(output.get(), info.dosDate);
     output.reset();
+    // A rename replaces the old file's name, never its data: a hard link or a file
+    // link planted there keeps the other file as it was. What came of an entry that
+    // is not whole takes the old file's place too, as a write in place would leave it.
+    if (!MoveFileExW(replacement.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(replacement.c_str());
+        if (copyStatus == UNZ_OK) {
+            std::printf("error opening %s\n", name);
+            copyStatus = UNZ_ERRNO;
+        }
+    }
 
     if (copyStatus != UNZ_OK) {
         unzCloseCurrentFile(archive);

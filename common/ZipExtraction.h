@@ -25,6 +25,11 @@ enum class EntryOutcome {
 // folder is fine for a folder entry.
 // Refuses, with a line that names the entry and -1, a name flagged as UTF-8 whose bytes
 // are not, and a name that would leave the current directory (see isSafeRelativePath):
-// nothing is written for such an entry, and a package that holds one is not whole.
+// nothing is written for such an entry, and a package that holds one is not whole. The
+// same for an entry below a folder that is a link (see holdFoldersBelow), with
+// "refusing %s: the folder %s is a link\n" (the entry, the link below the current
+// directory): the folders on the way are held while the entry is written. A file is
+// written as a new file beside its place and renamed over an existing one, so a hard
+// link or file link there keeps its target as it was.
 int extractEntry(unzFile archive);
 int extractEntry(unzFile archive, EntryOutcome& outcome);

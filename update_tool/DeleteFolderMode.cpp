@@ -9,11 +9,16 @@
 int runDeleteFolderMode(const std::wstring& path)
 {
     // The tool runs with administrator rights: a root, "\" included, would lose
-    // everything below it that the walk can reach.
-    if (namesVolumeRoot(path)) {
+    // everything below it that the walk can reach. The check and the walk take the
+    // one resolved string; resolved twice, "C:\ " was judged as a folder " " and
+    // listed as C:\ itself.
+    const std::wstring start = deletionStart(path);
+    // The text catches a subst or mapped drive, whose handle names the folder behind
+    // it; the handle catches the device and object-namespace names of a volume.
+    if (namesVolumeRoot(path, start) || opensAsVolumeRoot(start)) {
         std::printf("%s", consoleText(L"Not deleting " + path + L": the root of a drive or share\n").c_str());
         return 0;
     }
-    removeFolderTree(path);
+    removeFolderTreeAt(start);
     return 0;
 }

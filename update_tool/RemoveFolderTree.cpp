@@ -2,27 +2,23 @@
 
 #include "common/FileSystem.h"
 #include "common/FolderLink.h"
+#include "update_tool/VolumeRoot.h"
 
 #include <windows.h>
 
 #include <vector>
 
-int removeFolderTree(const std::wstring& given)
+int removeFolderTreeAt(const std::wstring& start)
 {
-    // In the \\?\ form, which reaches the files of deep trees past MAX_PATH.
-    const std::wstring path = longPathForm(given);
-    if (path.empty())
+    if (start.empty())
         return 0;
 
     // Listing the start through a link would empty the folder it points to.
-    if (isFolderLinkPath(path)) {
-        removeFolderLink(withoutTrailingSeparators(path));
+    if (isFolderLinkPath(start)) {
+        removeFolderLink(withoutTrailingSeparators(start));
         return 0;
     }
 
-    std::wstring start = path;
-    if (!isSeparator(start.back()))
-        start += L'\\';
     // Files go as they are listed, links as themselves; folders wait for the end, so
     // that the deepest go first and the start folder last.
     std::vector<std::wstring> toRemove{start};
@@ -41,4 +37,9 @@ int removeFolderTree(const std::wstring& given)
         toRemove.pop_back();
     }
     return 0;
+}
+
+int removeFolderTree(const std::wstring& path)
+{
+    return removeFolderTreeAt(deletionStart(path));
 }

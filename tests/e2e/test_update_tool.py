@@ -130,7 +130,10 @@ def test_delete_tree_refuses_roots_of_drives_and_shares(tmp_path):
             "\\\\?\\%s:\\" % letter, "\\\\?\\%s:" % letter, "\\\\.\\%s:\\" % letter,
             "//?/%s:/" % letter, unc, unc + "\\", unc.replace("\\", "/") + "/", unc + "\\.",
             "\\\\?\\UNC\\%s\\share\\" % SANDBOX_SERVER,
-        ]] + [(drive / "work", path) for path in [letter + ":", "\\", "..", ".\\.."]]
+            # trailing blanks and dots, which the platform trims before the walk starts
+            letter + ":\\ ", letter + ":\\. ", letter + ":\\ .", letter + ":\\work\\..\\ ",
+            "\\\\.\\%s:\\ " % letter, "\\ ", unc + "\\ ", unc + " ", unc + "\\. ", unc + "\\ .",
+        ]] + [(drive / "work", path) for path in [letter + ":", "\\", "..", ".\\..", "\\ ", "..\\ "]]
 
         for cwd, path in rows:
             result = run_tool("-d", path, cwd=cwd)
@@ -139,7 +142,11 @@ def test_delete_tree_refuses_roots_of_drives_and_shares(tmp_path):
             assert all(marker.read_bytes() == b"kept" for marker in markers), path
 
         # The same drive and share below their roots: the sandbox is what they reach.
-        for folder, path in [(drive, letter + ":\\folder"), (share, unc + "\\folder")]:
+        # A trailing blank or dot is trimmed there too: the folder goes, nothing else.
+        for folder, path in [(drive, letter + ":\\folder"), (share, unc + "\\folder"),
+                             (drive, letter + ":\\folder "), (share, unc + "\\folder.")]:
+            (folder / "folder").mkdir(exist_ok=True)
+            (folder / "folder" / "inner.txt").write_bytes(b"gone")
             result = run_tool("-d", path, cwd=drive)
             assert (result.returncode, result.stdout) == (0, b""), path
             assert not (folder / "folder").exists(), path

@@ -1,4 +1,6 @@
 """The update tool's move mode (-n): move the listed files, restart, record."""
+import os
+
 import texts
 import winerig
 import ziputil
@@ -93,3 +95,29 @@ def test_folders_past_max_path_move_and_the_runtime_start_is_refused_by_name(tmp
     assert (target / "app.js").read_bytes() == b"new"
     assert not (source / "app.js").exists()
     assert (target / "jsver.txt").read_bytes() == b"4.0"
+
+
+def test_nothing_is_moved_through_a_link_planted_in_the_target(tmp_path):
+    source, target = prepare(tmp_path, ["first.dll"])
+    (source / "lib").mkdir()
+    (source / "lib" / "app.js").write_bytes(b"new script")
+    victim = tmp_path / "victim.dll"
+    victim.write_bytes(b"victim")
+    os.link(victim, target / "first.dll")  # a hard link in place of a file
+    outside = tmp_path / "outside"
+    outside.mkdir()
+    (outside / "app.js").write_bytes(b"outside")
+    (target / "lib").symlink_to(outside, target_is_directory=True)
+    (target / "jsver.txt").write_bytes(b"1.0")
+
+    result = run_tool("-n", "2.0", winerig.winpath(source), winerig.winpath(target),
+                      "first.dll", "lib/app.js", cwd=tmp_path)
+
+    assert (result.returncode, result.stdout) == (
+        0, texts.console(texts.REFUSED_LINK % ("lib/app.js", "lib")))
+    assert victim.read_bytes() == b"victim"
+    assert (target / "first.dll").read_bytes() == b"first.dll" * 3
+    assert (outside / "app.js").read_bytes() == b"outside"
+    assert (source / "lib" / "app.js").read_bytes() == b"new script"
+    assert (target / "jsver.txt").read_bytes() == b"1.0"
+    assert_runtime_started(target, tmp_path)

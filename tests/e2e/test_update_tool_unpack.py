@@ -1,4 +1,5 @@
 """The update tool's unpack mode (-u): end the client, unpack, restart, record."""
+import os
 import pathlib
 
 import texts
@@ -231,4 +232,41 @@ def test_target_paths_of_200_characters_and_more(tmp_path):
     assert result.returncode == 0
     assert (target / "x.txt").read_bytes() == b"x"
     assert (target / "jsver.txt").read_bytes() == b"10.0"
+    assert_runtime_started_in(target)
+
+
+def test_nothing_is_written_through_links_planted_in_the_target(tmp_path):
+    # Under wine a Unix symbolic link is the only folder link there is: it opens as its
+    # target, so only the place its handle names gives it away.
+    outside = tmp_path / "outside"
+    outside.mkdir()
+    (outside / "app.js").write_bytes(b"outside")
+    victim = tmp_path / "victim.txt"
+    victim.write_bytes(b"victim")
+    target = tmp_path / "install"
+    place_runtime(target)
+    (target / "js").symlink_to(outside, target_is_directory=True)
+    os.link(victim, target / "index.html")  # a hard link in place of a file
+    (target / "style.css").symlink_to(victim)  # a file link
+    archive = ziputil.write_zip(tmp_path / "u.zip", [
+        entry("index.html", b"new page"),
+        entry("style.css", b"new style"),
+        entry("js/app.js", b"new script"),
+        entry("after.txt", b"never"),
+    ])
+
+    result = run_tool("-u", "0", "9.0", winerig.winpath(archive), winerig.winpath(target),
+                      cwd=tmp_path)
+
+    assert result.returncode == 0
+    assert result.stdout == header(winerig.winpath(archive), winerig.winpath(target)) + texts.console(
+        texts.EXTRACTING % "index.html" + texts.EXTRACTING % "style.css"
+        + texts.REFUSED_LINK % ("js/app.js", "js"))
+    assert victim.read_bytes() == b"victim"
+    assert sorted(p.name for p in outside.iterdir()) == ["app.js"]
+    assert (outside / "app.js").read_bytes() == b"outside"
+    assert (target / "index.html").read_bytes() == b"new page"
+    assert (target / "style.css").read_bytes() == b"new style"
+    assert not (target / "after.txt").exists()
+    assert not (target / "jsver.txt").exists()  # the unpack failed
     assert_runtime_started_in(target)

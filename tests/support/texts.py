@@ -92,6 +92,7 @@ TARGET_NOT_ENTERED = "Error changing into %s, aborting\n"
 EXTRACTING = " extracting: %s\n"
 CREATING_FOLDER = "creating directory: %s\n"
 REFUSED_OUTSIDE = "refusing %s: the name points outside the destination folder\n"
+REFUSED_LINK = "refusing %s: the folder %s is a link\n"  # entry, the link below the target
 NO_ARCHIVE = "error -102 with zipfile in unzGetGlobalInfo \n"
 CRC_MISMATCH = "error -105 with zipfile in unzCloseCurrentFile\n"
 NOT_DELETING_ROOT = "Not deleting %s: the root of a drive or share\n"

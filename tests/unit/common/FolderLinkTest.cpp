@@ -1,3 +1,4 @@
+#include "common/FileSystem.h"
 #include "common/FolderLink.h"
 
 #include "common/UniqueHandle.h"
@@ -5,6 +6,10 @@
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -69,6 +74,34 @@ TEST(FolderLink, LinkThatOpensAsItselfIsRemoved)
 
     EXPECT_EQ(GetFileAttributesW((root / L"link").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(folderExists(root / L"target"));
+}
+
+TEST(FolderWalk, AFolderSwappedAfterItsParentWasListedIsToldAboutAsALinkAndNeverListed)
+{
+    // The visitor runs between the parent's listing and the walk's entering: the very
+    // gap in which a planted link would replace the folder. Windows code cannot make a
+    // link under wine, so the folder gives way to a file, which no listing may follow.
+    TempFolder root;
+    makeFolder(root / L"tree");
+    makeFolder(root / L"tree\\sub");
+    writeFile(root / L"tree\\sub\\inside.txt", "kept");
+    std::vector<std::pair<std::wstring, DWORD>> told;
+
+    walkFolderTree(root / L"tree", [&](const std::wstring& item, DWORD attributes) {
+        told.push_back({item, attributes});
+        if (told.size() == 1) {
+            MoveFileW(item.c_str(), (root / L"away").c_str());
+            writeFile(item, "in the folder's place");
+        }
+        return true;
+    });
+
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[0].first, root / L"tree\\sub");
+    EXPECT_EQ(told[1].first, root / L"tree\\sub");
+    EXPECT_FALSE(isFolderLink(told[0].second));
+    EXPECT_TRUE(isFolderLink(told[1].second));
+    EXPECT_EQ(readFile(root / L"away\\inside.txt"), "kept");
 }
 
 } // namespace

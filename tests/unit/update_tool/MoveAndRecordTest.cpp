@@ -1,3 +1,4 @@
+#include "update_tool/ComposedPath.h"
 #include "update_tool/MoveListedFiles.h"
 #include "update_tool/RecordVersion.h"
 
@@ -101,10 +102,36 @@ TEST_F(UpdateToolRecordVersion, WritesWhileAnotherProcessReadsTheRecord)
     EXPECT_EQ(readFile(record), "9.9");
 }
 
-TEST_F(UpdateToolRecordVersion, MissingFolderIsNotReported)
+TEST_F(UpdateToolRecordVersion, AHardLinkPlantedAsTheRecordIsReplacedNotWrittenThrough)
 {
-    EXPECT_EQ(recordVersion(root / L"missing\\jsver.txt", L"1.0"), 0);
+    const std::wstring victim = root / L"victim.txt";
+    writeFile(victim, "victim");
+    ASSERT_TRUE(CreateHardLinkW(record.c_str(), victim.c_str(), nullptr));
+
+    EXPECT_EQ(recordVersion(record, L"3.0"), 0);
+
+    EXPECT_EQ(readFile(record), "3.0");
+    EXPECT_EQ(readFile(victim), "victim");
+    EXPECT_EQ(listTree(root.path()), (std::vector<std::wstring>{L"jsver.txt", L"victim.txt"}));
+}
+
+TEST_F(UpdateToolRecordVersion, ARecordThatCannotBeWrittenIsReportedInOneLine)
+{
+    const std::wstring missing = root / L"missing\\jsver.txt";
+    testing::internal::CaptureStdout();
+
+    EXPECT_EQ(recordVersion(missing, L"1.0"), -1);
+
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error writing the version record " + narrow(missing) + "\n");
     EXPECT_EQ(listTree(root.path()), std::vector<std::wstring>{});
+}
+
+TEST(UpdateToolComposedPath, TheVersionRecordIsWrittenThroughTheLongPathForm)
+{
+    // Past MAX_PATH only the \\?\ form reaches it (wine does not enforce the limit).
+    EXPECT_EQ(versionFilePathIn(L"C:\\app"), L"\\\\?\\C:\\app\\jsver.txt");
+    EXPECT_EQ(versionFilePathIn(L"\\\\server\\share\\app\\"), L"\\\\?\\UNC\\server\\share\\app\\jsver.txt");
+    EXPECT_EQ(runtimePathIn(L"C:\\app"), L"C:\\app/nw.exe"); // the runtime's whole command line
 }
 
 } // namespace
