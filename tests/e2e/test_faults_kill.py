@@ -124,10 +124,13 @@ def reach_first_extraction(run, debug, root, dialog):
     wait_until(debug.held, "the answer never came")
     # Held after the download: the file is whole and closed before the next line.
     wait_until(lambda: size(pack) == len(PACKAGE), "the download did not end")
+    # package.nw is written as a new file beside its place, renamed into it once whole.
+    written = lambda: sum(size(p) for p in package_nw.parent.glob("~unpack*.tmp"))  # noqa: E731
     run.freeze()
     debug.release()
-    run_in_slices(run, lambda: size(package_nw) > 0)
-    assert 0 < size(package_nw) < len(PACKAGE_NW)
+    run_in_slices(run, lambda: written() > 0)
+    assert 0 < written() < len(PACKAGE_NW)
+    assert not package_nw.exists()
     assert not (root / "app").exists()
 
 
