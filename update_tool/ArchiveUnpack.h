@@ -1,21 +1,43 @@
 #pragma once
 
+#include "common/UniqueHandle.h"
+
 #include <string>
 
 namespace UpdateProgram {
 
+// Opens the archive `archivePath` (UTF-16, so any user folder name works; a relative
+// path resolves against the current directory at the call) once, for reading only and
+// sharing only reading: nobody can change or replace it while the tool checks and
+// unpacks it. A file still held by a client that is ending is waited for a moment, as
+// renameHeldFile waits. Empty when it cannot be opened.
+UniqueFileHandle openHeldArchive(const std::wstring& archivePath);
+
+// Extracts every entry of the opened archive `archive` (empty: none could be opened)
+// into `folder`, which becomes the process's current directory for the extraction and
+// stays so. Prints the extraction's lines. True only when the archive was read to its
+// end and every entry written whole.
+bool extractArchiveInto(const UniqueFileHandle& archive, const std::wstring& folder);
+
 enum class UnpackResult {
-    Complete,         // the archive was opened and every entry written
-    Incomplete,       // the archive could not be opened, or an entry was not written whole
+    Complete,         // every entry was staged and swapped in
+    Incomplete,       // the target is as it was: the archive could not be opened, an
+                      // entry was not staged whole, or the swap was undone
     TargetNotEntered, // the target folder cannot be made the current directory
 };
 
-// Opens the zip archive `archivePath` (UTF-16, so any user folder name works; a
-// relative path resolves against the current directory at the call), makes
-// `targetFolder` the process's current directory and stays there, and extracts every
-// entry below it. Prints a header line and the extraction's lines. When the target
-// cannot be entered it prints "Error changing into %s, aborting\n" and extracts
-// nothing; the caller ends the run.
-UnpackResult unzipFiles(const std::wstring& archivePath, const std::wstring& targetFolder);
+// The whole update of `targetFolder` by `archivePath` but the runtime's start and the
+// record: prints a header line, opens the archive (openHeldArchive), makes the target
+// the current directory and stays there, finishes or undoes what a killed run left
+// (recoverUnfinishedUpdate), stages every entry beside the target and swaps them in.
+// When the target cannot be entered it prints "Error changing into %s, aborting\n"
+// and does nothing more; the caller ends the run. After Complete the staging folder
+// still keeps the replaced files until finishUnpack: a kill before the version is
+// recorded is finished, and the version recorded, by the next run.
+UnpackResult unzipFiles(const std::wstring& archivePath, const std::wstring& targetFolder,
+                        const std::wstring& version);
+
+// Removes the staging folder of the current directory's update after Complete.
+void finishUnpack();
 
 } // namespace UpdateProgram

@@ -72,20 +72,63 @@ bool moveOver(const std::wstring& source, const std::wstring& target)
     return false;
 }
 
+// The name's path below `root` (a \\?\ folder ending in a backslash), or "" when
+// `path` does not lie below it.
+std::wstring nameBelow(const std::wstring& root, const std::wstring& path)
+{
+    return path.size() > root.size() && path.compare(0, root.size(), root) == 0 ? path.substr(root.size()) : L"";
+}
+
+struct Taken {
+    std::wstring source;   // where it was
+    std::wstring incoming; // where it waits in the staging folder
+};
+
+void putBackTaken(const std::vector<Taken>& taken)
+{
+    for (auto file = taken.rbegin(); file != taken.rend(); ++file)
+        moveOver(file->incoming, file->source);
+}
+
+// Moves `name` into the staging folder; false after its line, if it has one.
+bool take(const UpdateStage& stage, const std::wstring& sourceFolder, const std::wstring& targetFolder,
+          const std::wstring& name, std::vector<Taken>& taken)
+{
+    const std::wstring source = composeLongPath(sourceFolder, name);
+    const std::wstring relative = nameBelow(stage.target, composeLongPath(targetFolder, name));
+    if (relative.empty() || nameBelow(asRoot(sourceFolder), source).empty()) {
+        std::printf("%s", consoleText(L"refusing " + name + L": the name points outside the destination folder\n").c_str());
+        return false;
+    }
+    // Held until the file is moved, so that no folder on the way can be swapped for a
+    // link meanwhile.
+    std::vector<UniqueFileHandle> held;
+    if (!holdFoldersOnTheWay(sourceFolder, source, name, held))
+        return false;
+    const std::wstring incoming = stage.incoming() + relative;
+    for (std::size_t end = 0; (end = relative.find(L'\\', end + 1)) != std::wstring::npos;)
+        CreateDirectoryW((stage.incoming() + relative.substr(0, end)).c_str(), nullptr);
+    if (!moveOver(source, incoming))
+        return false;
+    taken.push_back({source, incoming});
+    return true;
+}
+
 } // namespace
 
-int moveListedFiles(const std::wstring& sourceFolder, const std::wstring& targetFolder,
-                    const std::vector<std::wstring>& names)
+bool moveListedFiles(const UpdateStage& stage, const std::wstring& version, const std::wstring& sourceFolder,
+                     const std::wstring& targetFolder, const std::vector<std::wstring>& names)
 {
-    for (const std::wstring& name : names) {
-        const std::wstring source = composeLongPath(sourceFolder, name);
-        const std::wstring target = composeLongPath(targetFolder, name);
-        // Held until the file is moved, so that no folder on either way can be swapped
-        // for a link meanwhile.
-        std::vector<UniqueFileHandle> held;
-        if (!holdFoldersOnTheWay(sourceFolder, source, name, held) ||
-            !holdFoldersOnTheWay(targetFolder, target, name, held) || !moveOver(source, target))
-            return -1;
+    if (!openStage(stage, version, targetFolder))
+        return false;
+    std::vector<Taken> taken;
+    bool whole = true;
+    for (std::size_t i = 0; whole && i < names.size(); ++i)
+        whole = take(stage, sourceFolder, targetFolder, names[i], taken);
+    const SwapOutcome swap = whole ? swapStagedFiles(stage, version) : SwapOutcome::Undone;
+    if (swap == SwapOutcome::Undone) {
+        putBackTaken(taken);
+        removeStage(stage);
     }
-    return 0;
+    return swap == SwapOutcome::Swapped;
 }

@@ -10,12 +10,14 @@ int runUnpackMode(DWORD processId, const std::wstring& version, const std::wstri
 {
     if (processId != 0)
         endProcess(processId);
-    const UpdateProgram::UnpackResult unpacked = UpdateProgram::unzipFiles(archivePath, targetFolder);
+    const UpdateProgram::UnpackResult unpacked = UpdateProgram::unzipFiles(archivePath, targetFolder, version);
     if (unpacked == UpdateProgram::UnpackResult::TargetNotEntered)
         return -1;
     // Started again either way, so the user keeps a working client.
     startRuntime(runtimePathIn(targetFolder));
-    if (unpacked == UpdateProgram::UnpackResult::Complete)
+    if (unpacked == UpdateProgram::UnpackResult::Complete) {
         recordVersion(versionFilePathIn(targetFolder), version);
+        UpdateProgram::finishUnpack();
+    }
     return 0;
 }

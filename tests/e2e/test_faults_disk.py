@@ -8,7 +8,6 @@ import contextlib
 import os
 import pathlib
 import stat
-import subprocess
 
 import pytest
 
@@ -215,20 +214,6 @@ def test_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, inst
     assert files_below(install_root / "app" / "72") == new_app
 
 
-@contextlib.contextmanager
-def small_disk_at(folder, size):
-    """A tmpfs of `size` bytes mounted at `folder`, so writes below it fail once it is full."""
-    folder.mkdir(parents=True, exist_ok=True)
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(folder)],
-                             capture_output=True, text=True)
-    if mounted.returncode != 0:
-        pytest.skip(f"no tmpfs can be mounted here: {mounted.stderr.strip()}")
-    try:
-        yield
-    finally:
-        subprocess.run(["umount", str(folder)], check=True)
-
-
 def test_disk_that_fills_during_the_download_is_a_failed_download(tmp_path, gw, install_root):
     # The package (or a server that never stops sending) outgrows the disk: the write
     # fails, and the file it cut short is deleted before anything could unpack it.
@@ -237,7 +222,7 @@ def test_disk_that_fills_during_the_download_is_a_failed_download(tmp_path, gw, 
               reply=Reply.json({"code": 0, "result": {"url": gw.url("/big.zip"), "version": "71"}}))
     gw.expect("GET", "/big.zip", reply=Reply(body))
     folder = launcher.make_launcher_folder(tmp_path, "client app")
-    with small_disk_at(install_root, 256 * 1024):
+    with winerig.small_disk_at(install_root, 256 * 1024):
         with launcher.RunningLauncher(folder) as run:
             dialog = launcher.Dialog().wait()
             status = launcher.eventually(dialog.status, texts.STATUS_UPDATE_FAILED)

@@ -1,7 +1,12 @@
 """The update tool's unpack mode (-u): end the client, unpack, restart, record."""
+import contextlib
 import os
 import pathlib
+import shutil
 
+import pytest
+
+import packages
 import texts
 import winerig
 import ziputil
@@ -174,24 +179,80 @@ def test_missing_archive_restarts_the_runtime_but_records_no_version(tmp_path):
     assert (target / "jsver.txt").read_bytes() == b"1.0"  # the installed version stays on record
 
 
-def test_broken_entry_restarts_the_runtime_but_records_no_version(tmp_path):
-    target = tmp_path / "install"
+def old_install(target):
+    """An installed 1.0 with a file the update replaces, one it keeps and a folder."""
     place_runtime(target)
-    archive = ziputil.write_zip(tmp_path / "u.zip", [
-        entry("first.txt", b"1"),
-        entry("broken.bin", b"b" * 20000, crc=0x1234),
-        entry("after.txt", b"never"),
-    ])
+    (target / "jsver.txt").write_bytes(b"1.0")
+    (target / "app.js").write_bytes(b"old app")
+    (target / "js").mkdir()
+    (target / "js" / "lib.js").write_bytes(b"old lib")
+    return packages.tree_contents(target)
 
-    result = run_tool("-u", "0", "8.0", winerig.winpath(archive), winerig.winpath(target),
-                      cwd=tmp_path)
+
+# (row, entries, the line the run ends with); every entry before the failing one is fine.
+STAGING_FAILURES = [
+    ("crc", [entry("broken.bin", b"b" * 20000, crc=0x1234)],
+     texts.EXTRACTING % "broken.bin" + texts.CRC_MISMATCH),
+    ("refused name", [entry("../escape.txt", b"evil")], texts.REFUSED_OUTSIDE % "../escape.txt"),
+    ("unwritable name", [entry("bad<name>.txt", b"x")], texts.OPEN_FAILED % "bad<name>.txt"),
+    ("link", [], texts.REFUSED_LINK % ("js/lib.js", "js")),
+    ("full disk", [entry("huge.bin", bytes(4 * 1024 * 1024))],
+     texts.EXTRACTING % "huge.bin" + texts.WRITE_FAILED),
+]
+
+
+@pytest.mark.parametrize("row, failing, last_line", STAGING_FAILURES, ids=[r[0] for r in STAGING_FAILURES])
+def test_a_failure_while_staging_or_swapping_leaves_the_target_as_it_was(tmp_path, row, failing, last_line):
+    disk = tmp_path / "disk"
+    with contextlib.ExitStack() as stack:
+        if row == "full disk":
+            stack.enter_context(winerig.small_disk_at(disk, 1024 * 1024))
+        target = disk / "install"
+        if row == "link":
+            (tmp_path / "outside").mkdir()
+            (tmp_path / "outside" / "lib.js").write_bytes(b"outside")
+        before = old_install(target)
+        if row == "link":
+            shutil.rmtree(target / "js")
+            (target / "js").symlink_to(tmp_path / "outside", target_is_directory=True)
+            before = packages.tree_contents(target)
+        archive = ziputil.write_zip(tmp_path / "u.zip", [
+            entry("app.js", b"new app"), entry("js/lib.js", b"new lib"), entry("new/file.txt", b"new"),
+            *failing])
+
+        result = run_tool("-u", "0", "2.0", winerig.winpath(archive), winerig.winpath(target), cwd=tmp_path)
+
+        assert result.returncode == 0
+        assert result.stdout.endswith(texts.console(last_line)), result.stdout
+        assert_runtime_started_in(target)
+        assert packages.tree_contents(target, skip=[target / "launches.jsonl"]) == before  # jsver.txt 1.0 too
+        assert sorted(p.name for p in disk.iterdir()) == ["install"]  # no staging folder beside it
+        if row == "link":
+            assert (tmp_path / "outside" / "lib.js").read_bytes() == b"outside"
+
+
+def test_a_file_the_client_still_holds_undoes_the_swap_after_the_retries(tmp_path):
+    target = tmp_path / "install"
+    before = old_install(target)
+    holder = tmp_path / "holder"
+    place_runtime(holder, sleeping=True)
+    (holder / "stub-hold").write_text(winerig.winpath(target / "js" / "lib.js"), encoding="utf-8")
+    client = winerig.start([holder / "nw.exe"], cwd=holder)
+    try:
+        assert wait_for_launches(holder), "the holder did not start"
+        archive = ziputil.write_zip(tmp_path / "u.zip", [
+            entry("app.js", b"new app"), entry("js/lib.js", b"new lib"), entry("z.txt", b"new")])
+
+        result = run_tool("-u", "0", "2.0", winerig.winpath(archive), winerig.winpath(target), cwd=tmp_path)
+    finally:
+        client.kill()
+        client.wait()
 
     assert result.returncode == 0
-    assert result.stdout.endswith(texts.console(texts.EXTRACTING % "broken.bin" + texts.CRC_MISMATCH))
-    assert (target / "broken.bin").read_bytes() == b"b" * 20000
-    assert not (target / "after.txt").exists()
-    assert not (target / "jsver.txt").exists()
+    assert result.stdout.endswith(texts.console(texts.EXTRACTING % "z.txt" + texts.NOT_REPLACED % "js/lib.js"))
     assert_runtime_started_in(target)
+    assert packages.tree_contents(target, skip=[target / "launches.jsonl"]) == before
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["holder", "install", "u.zip"]
 
 
 def test_hostile_entry_names_write_nothing_and_record_no_version(tmp_path):
@@ -212,7 +273,7 @@ def test_hostile_entry_names_write_nothing_and_record_no_version(tmp_path):
     outside = sorted(str(p.relative_to(tmp_path)) for p in tmp_path.rglob("*")
                      if install not in p.parents and p != install and p.suffix != ".zip")
     assert outside == ["root", "root/app"]
-    assert sorted(p.name for p in install.iterdir()) == ["launches.jsonl", "nw.exe", "ok.txt"]
+    assert sorted(p.name for p in install.iterdir()) == ["launches.jsonl", "nw.exe"]
     assert not (winerig.BUILD / "wineprefix" / "drive_c" / "escape.txt").exists()
     assert not pathlib.Path("/escape.txt").exists()  # Z:\escape.txt
     wait_for_launches(install, count=len(names))
@@ -259,14 +320,20 @@ def test_nothing_is_written_through_links_planted_in_the_target(tmp_path):
                       cwd=tmp_path)
 
     assert result.returncode == 0
-    assert result.stdout == header(winerig.winpath(archive), winerig.winpath(target)) + texts.console(
+    # Staged whole, then stopped by whichever link the swap meets first (it goes in
+    # the staged tree's listing order): the files swapped before it are put back, so
+    # the links are what they were.
+    staged = header(winerig.winpath(archive), winerig.winpath(target)) + texts.console(
         texts.EXTRACTING % "index.html" + texts.EXTRACTING % "style.css"
-        + texts.REFUSED_LINK % ("js/app.js", "js"))
+        + texts.EXTRACTING % "js/app.js" + texts.EXTRACTING % "after.txt")
+    assert result.stdout in (staged + texts.console(texts.REFUSED_LINK % ("js/app.js", "js")),
+                             staged + texts.console(texts.REFUSED_FILE_LINK % "style.css"))
     assert victim.read_bytes() == b"victim"
     assert sorted(p.name for p in outside.iterdir()) == ["app.js"]
     assert (outside / "app.js").read_bytes() == b"outside"
-    assert (target / "index.html").read_bytes() == b"new page"
-    assert (target / "style.css").read_bytes() == b"new style"
+    assert os.stat(target / "index.html").st_ino == os.stat(victim).st_ino
+    assert (target / "style.css").is_symlink()
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["install", "outside", "u.zip", "victim.txt"]
     assert not (target / "after.txt").exists()
     assert not (target / "jsver.txt").exists()  # the unpack failed
     assert_runtime_started_in(target)

@@ -93,8 +93,17 @@ EXTRACTING = " extracting: %s\n"
 CREATING_FOLDER = "creating directory: %s\n"
 REFUSED_OUTSIDE = "refusing %s: the name points outside the destination folder\n"
 REFUSED_LINK = "refusing %s: the folder %s is a link\n"  # entry, the link below the target
+REFUSED_FILE_LINK = "refusing %s: the file is a link\n"  # a file link in the target, at the swap
 NO_ARCHIVE = "error -102 with zipfile in unzGetGlobalInfo \n"
 CRC_MISMATCH = "error -105 with zipfile in unzCloseCurrentFile\n"
+OPEN_FAILED = "error opening %s\n"
+WRITE_FAILED = "error in writing extracted file\n"
+# the staged update's swap and the next run's recovery
+NOT_REPLACED = "couldn't replace %s, the update is undone\n"  # the file, below the target
+NOT_STAGED = "couldn't stage the update beside %s\n"  # the target as given
+FINISHED_LEFT = "finished the update to %s that an earlier run left\n"  # the version
+UNDID_LEFT = "undid the update to %s that an earlier run left\n"
+UNDID_UNKNOWN = "undid an update that an earlier run left\n"
 NOT_DELETING_ROOT = "Not deleting %s: the root of a drive or share\n"
 RUN_KEY_NOT_OPENED = "failed to open regedit. %d\n"
 START_PATH_TOO_LONG = "cannot start %s: the path is longer than 259 characters\n"

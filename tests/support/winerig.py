@@ -3,6 +3,7 @@
 Everything goes through the build's wine-run wrapper, so the tests share its prefix,
 its persistent wineserver and its Xvfb display.
 """
+import contextlib
 import os
 import pathlib
 import re
@@ -104,3 +105,18 @@ def local_appdata():
     """The prefix's per-user local application-data folder (a Linux path)."""
     users = BUILD / "wineprefix" / "drive_c" / "users"
     return users / os.environ.get("USER", "root") / "AppData" / "Local"
+
+
+@contextlib.contextmanager
+def small_disk_at(folder, size):
+    """A tmpfs of `size` bytes mounted at `folder`, so writes below it fail once it is full."""
+    import pytest
+    folder.mkdir(parents=True, exist_ok=True)
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(folder)],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        pytest.skip(f"no tmpfs can be mounted here: {mounted.stderr.strip()}")
+    try:
+        yield
+    finally:
+        subprocess.run(["umount", str(folder)], check=True)

@@ -215,7 +215,9 @@ std::string extract(const std::wstring& archive, const std::wstring& sandbox, co
 #else
 std::string extract(const std::wstring& archive, const std::wstring& sandbox, const std::wstring& home)
 {
-    const UpdateProgram::UnpackResult result = UpdateProgram::unzipFiles(archive, sandbox);
+    const UpdateProgram::UnpackResult result = UpdateProgram::unzipFiles(archive, sandbox, L"1");
+    if (result == UpdateProgram::UnpackResult::Complete)
+        UpdateProgram::finishUnpack();
     // The tool stays in the target folder; the sandbox cannot be deleted while it is
     // the current directory.
     SetCurrentDirectoryW(home.c_str());

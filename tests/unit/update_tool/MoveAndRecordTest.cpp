@@ -13,6 +13,18 @@
 
 namespace {
 
+// The moves as the move mode makes them: through the target's staging folder, removed
+// after a whole move as the mode removes it once the version is recorded.
+bool moveThroughStage(const std::wstring& source, const std::wstring& target, const std::vector<std::wstring>& names)
+{
+    UpdateStage stage;
+    if (!stageBeside(target, stage))
+        return false;
+    const bool moved = moveListedFiles(stage, L"1", source, target, names);
+    removeStage(stage);
+    return moved;
+}
+
 class UpdateToolMoveListedFiles : public testing::Test {
 protected:
     void SetUp() override
@@ -26,18 +38,23 @@ protected:
     const std::wstring target = root / L"target";
 };
 
-TEST_F(UpdateToolMoveListedFiles, NamesWithFolderPartsNeedTheTargetFolder)
+TEST_F(UpdateToolMoveListedFiles, AFailedMovePutsEveryFileBackAndAWholeOneCreatesFolders)
 {
     makeFolder(source + L"\\lib");
     writeFile(source + L"\\lib\\a.js", "a");
     writeFile(source + L"\\lib\\b.js", "b");
+    writeFile(target + L"\\old.js", "old");
 
-    EXPECT_EQ(moveListedFiles(source, target, {L"lib/a.js"}), -1);
-    makeFolder(target + L"\\lib");
-    EXPECT_EQ(moveListedFiles(source, target, {L"lib/a.js", L"lib\\b.js"}), 0);
+    EXPECT_FALSE(moveThroughStage(source, target, {L"lib/a.js", L"old.js"}));
+    EXPECT_EQ(readFile(source + L"\\lib\\a.js"), "a");
+    EXPECT_EQ(readFile(target + L"\\old.js"), "old");
+    EXPECT_FALSE(folderExists(target + L"\\lib"));
 
+    EXPECT_TRUE(moveThroughStage(source, target, {L"lib/a.js", L"lib\\b.js"}));
     EXPECT_EQ(readFile(target + L"\\lib\\a.js"), "a");
     EXPECT_EQ(readFile(target + L"\\lib\\b.js"), "b");
+    EXPECT_FALSE(fileExists(source + L"\\lib\\a.js"));
+    EXPECT_FALSE(folderExists(target + L".~update"));
 }
 
 TEST_F(UpdateToolMoveListedFiles, ComposedPathsOf200CharactersAndMoreWork)
@@ -54,7 +71,7 @@ TEST_F(UpdateToolMoveListedFiles, ComposedPathsOf200CharactersAndMoreWork)
     ASSERT_GE(deepSource.size() + 1 + name.size(), 200u);
     writeFile(deepSource + L"\\" + name, "deep");
 
-    EXPECT_EQ(moveListedFiles(deepSource, deepTarget, {name}), 0);
+    EXPECT_TRUE(moveThroughStage(deepSource, deepTarget, {name}));
 
     EXPECT_EQ(readFile(deepTarget + L"\\" + name), "deep");
 }
