@@ -78,15 +78,8 @@ def make_old_folder(root):
         (part / f"stale{i:04d}.dat").write_bytes(b"old version %d\n" % i)
 
 
-def run_in_slices(run, reached, slice_seconds=0.001):
-    """Lets the frozen launcher run in short slices until `reached()` is true of what
-    it left on disk, and leaves it frozen there."""
-    end = time.monotonic() + INSTALL_WAIT
-    while not reached():
-        assert time.monotonic() < end, "the launcher never reached the stage"
-        run.thaw()
-        time.sleep(slice_seconds)
-        run.freeze()
+def run_in_slices(run, reached):
+    winerig.run_in_slices(run.process, reached, INSTALL_WAIT)
 
 
 def wait_until(reached, what):

@@ -1,5 +1,6 @@
 """The update tool's unpack mode (-u): end the client, unpack, restart, record."""
 import contextlib
+import hashlib
 import os
 import pathlib
 import shutil
@@ -10,7 +11,7 @@ import packages
 import texts
 import winerig
 import ziputil
-from update_tool_rig import (finished_pid, launches, place_runtime, run_tool, settle,
+from update_tool_rig import (UPDATE, finished_pid, launches, place_runtime, run_tool, settle,
                              start_sleeping_client, wait_for_launches)
 from ziputil import entry
 
@@ -337,3 +338,70 @@ def test_nothing_is_written_through_links_planted_in_the_target(tmp_path):
     assert not (target / "after.txt").exists()
     assert not (target / "jsver.txt").exists()  # the unpack failed
     assert_runtime_started_in(target)
+
+
+def journal_state(stage):
+    """The state line of the staging folder's journal ("staging", "swapping",
+    "undoing"), or None while there is none."""
+    try:
+        lines = (stage / "journal").read_bytes().decode("utf-16-le").split("\n")
+    except (OSError, UnicodeDecodeError):
+        return None
+    return lines[1][len("state "):] if len(lines) > 1 else None
+
+
+def files_in(folder):
+    return sum(len(names) for _, _, names in os.walk(folder))
+
+
+KILL_FILES = 300  # each replaced, plus as many new ones in a new folder
+# (kill point, what the disk shows when the tool is killed, whether the next run
+# finishes the update)
+KILL_POINTS = [
+    ("while staging", lambda stage: journal_state(stage) == "staging" and files_in(stage / "new") >= 20, False),
+    ("after k of n swaps", lambda stage: journal_state(stage) == "swapping" and files_in(stage / "old") >= 10
+     and files_in(stage / "new") >= 10, True),
+    ("after the swap, before the record",
+     lambda stage: journal_state(stage) == "swapping" and files_in(stage / "new") == 0, True),
+]
+
+
+@pytest.mark.parametrize("point, reached, finished", KILL_POINTS, ids=[k[0] for k in KILL_POINTS])
+def test_a_killed_update_is_finished_or_undone_by_the_next_run(tmp_path, point, reached, finished):
+    target = tmp_path / "install"
+    place_runtime(target)
+    (target / "jsver.txt").write_bytes(b"1.0")
+    for i in range(KILL_FILES):
+        (target / f"f{i:03d}.js").write_bytes(b"old %d\n" % i)
+    old = packages.tree_contents(target)
+    entries = [entry(f"f{i:03d}.js", b"new %d\n" % i) for i in range(KILL_FILES)]
+    entries += [entry(f"added/a{i:03d}.js", b"added %d\n" % i) for i in range(KILL_FILES)]
+    archive = ziputil.write_zip(tmp_path / "u.zip", entries)
+    stage = tmp_path / "install.~update"
+
+    process = winerig.start([UPDATE, "-u", "0", "2.0", winerig.winpath(archive), winerig.winpath(target)],
+                            cwd=tmp_path)
+    try:
+        winerig.freeze(process)
+        winerig.run_in_slices(process, lambda: reached(stage))
+    finally:
+        process.kill()
+        process.wait()
+    assert stage.is_dir()
+
+    result = run_tool("-u", "0", "3.0", winerig.winpath(tmp_path / "missing.zip"), winerig.winpath(target),
+                      cwd=tmp_path)
+
+    left = texts.FINISHED_LEFT % "2.0" if finished else texts.UNDID_LEFT % "2.0"
+    assert result.stdout == header(winerig.winpath(tmp_path / "missing.zip"), winerig.winpath(target)) + \
+        texts.console(left + texts.NO_ARCHIVE)
+    assert_runtime_started_in(target)
+    now = packages.tree_contents(target, skip=[target / "launches.jsonl"])
+    if finished:
+        new = {name: value for name, value in now.items() if name != "jsver.txt"}
+        expected = {e.name.decode(): (len(e.data), hashlib.sha256(e.data).hexdigest()) for e in entries}
+        assert {n: v for n, v in new.items() if n != "nw.exe" and n != "added/"} == expected
+        assert (target / "jsver.txt").read_bytes() == b"2.0"
+    else:
+        assert now == old
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["install", "u.zip"]

@@ -13,7 +13,6 @@ import os
 import pathlib
 import re
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
@@ -233,28 +232,12 @@ class RunningLauncher:
         return self.process.poll() is None
 
     def freeze(self):
-        """Stops every thread of the launcher where it stands (SIGSTOP to its wine
-        process, which wine-run execs), and returns once all of them have stopped, so
-        that what it left on disk can be read as it is. Never probe a frozen launcher:
-        the probe's messages would wait for it."""
-        os.kill(self.process.pid, signal.SIGSTOP)
-        tasks = pathlib.Path(f"/proc/{self.process.pid}/task")
-        end = time.monotonic() + WAIT_SECONDS
-        while time.monotonic() < end:
-            states = []
-            for task in tasks.iterdir():
-                try:
-                    # "pid (name) state ...": the name may hold blanks and parentheses.
-                    states.append((task / "stat").read_text().rsplit(")", 1)[1].split()[0])
-                except (OSError, IndexError):
-                    pass  # a thread that ended meanwhile
-            if all(state in "tTZX" for state in states):
-                return
-            time.sleep(0.001)
-        raise AssertionError("the launcher did not stop")
+        """Stops the launcher where it stands (see winerig.freeze). Never probe a
+        frozen launcher: the probe's messages would wait for it."""
+        winerig.freeze(self.process, WAIT_SECONDS)
 
     def thaw(self):
-        os.kill(self.process.pid, signal.SIGCONT)
+        winerig.thaw(self.process)
 
     def terminate(self, windows_pid):
         """Ends the launcher the way TerminateProcess does (taskkill /F), frozen or

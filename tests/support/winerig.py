@@ -7,6 +7,7 @@ import contextlib
 import os
 import pathlib
 import re
+import signal
 import subprocess
 import time
 import warnings
@@ -120,3 +121,40 @@ def small_disk_at(folder, size):
         yield
     finally:
         subprocess.run(["umount", str(folder)], check=True)
+
+
+def freeze(process, seconds=30):
+    """Stops every thread of a program started with start() where it stands (SIGSTOP
+    to its wine process, which wine-run execs), and returns once all of them have
+    stopped, so that what it left on disk can be read as it is."""
+    os.kill(process.pid, signal.SIGSTOP)
+    tasks = pathlib.Path(f"/proc/{process.pid}/task")
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        states = []
+        for task in tasks.iterdir():
+            try:
+                # "pid (name) state ...": the name may hold blanks and parentheses.
+                states.append((task / "stat").read_text().rsplit(")", 1)[1].split()[0])
+            except (OSError, IndexError):
+                pass  # a thread that ended meanwhile
+        if all(state in "tTZX" for state in states):
+            return
+        time.sleep(0.001)
+    raise AssertionError("the program did not stop")
+
+
+def thaw(process):
+    os.kill(process.pid, signal.SIGCONT)
+
+
+def run_in_slices(process, reached, seconds=180, slice_seconds=0.001):
+    """Lets the frozen program run in short slices until `reached()` is true of what
+    it left on disk, and leaves it frozen there."""
+    end = time.monotonic() + seconds
+    while not reached():
+        assert time.monotonic() < end, "the program never reached the stage"
+        assert process.poll() is None, "the program ended before it reached the stage"
+        thaw(process)
+        time.sleep(slice_seconds)
+        freeze(process)
