@@ -1,6 +1,5 @@
 #include "update_tool/CommandLine.h"
 
-#include "update_tool/Modes.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -26,66 +25,7 @@ constexpr const char* kUsage[] = {
     "",
 };
 
-// How the first argument names a mode.
-enum class Match {
-    FirstTwo, // a hyphen and the lower-case letter; whatever follows them is ignored
-    Whole,    // the argument and nothing else
-};
-
-using ModeEntry = int (*)(const wchar_t* const* argv, int argc);
-
-struct ModeRow {
-    Mode mode;
-    const wchar_t* selector;
-    Match match;
-    int lastPosition; // the highest argument position the mode reads
-    ModeEntry run;    // takes the positions up to lastPosition by meaning
-
-    bool selectedBy(const wchar_t* argument) const
-    {
-        return match == Match::Whole ? std::wcscmp(argument, selector) == 0
-                                     : std::wcsncmp(argument, selector, 2) == 0;
-    }
-};
-
-// Tested from the top: the first row whose selector matches decides, even when its
-// arguments are not all there.
-const ModeRow kModes[] = {
-    {Mode::MoveFiles, L"-n", Match::FirstTwo, 4,
-     [](const wchar_t* const* argv, int argc) {
-         return runMoveMode(argv[2], argv[3], argv[4], std::vector<std::wstring>(argv + 5, argv + argc));
-     }},
-    {Mode::Unpack, L"-u", Match::FirstTwo, 5,
-     [](const wchar_t* const* argv, int) {
-         return runUnpackMode(processIdFromText(argv[2]), argv[3], argv[4], argv[5]);
-     }},
-    {Mode::Autostart, L"r", Match::Whole, 2,
-     [](const wchar_t* const* argv, int) { return runAutostartMode(argv[2]); }},
-    {Mode::CreateFolders, L"-c", Match::FirstTwo, 2,
-     [](const wchar_t* const* argv, int) { return runCreateFolderMode(argv[2]); }},
-    {Mode::DeleteFolderTree, L"-d", Match::FirstTwo, 2,
-     [](const wchar_t* const* argv, int) { return runDeleteFolderMode(argv[2]); }},
-};
-
-// The row `argv` selects with all its arguments present, or null for the usage.
-const ModeRow* selectedRow(int argc, const wchar_t* const* argv)
-{
-    if (argc < 2 || argv == nullptr || argv[1] == nullptr)
-        return nullptr;
-    for (const ModeRow& row : kModes) {
-        if (row.selectedBy(argv[1]))
-            return argc > row.lastPosition ? &row : nullptr;
-    }
-    return nullptr;
-}
-
 } // namespace
-
-Mode selectMode(int argc, const wchar_t* const* argv)
-{
-    const ModeRow* row = selectedRow(argc, argv);
-    return row ? row->mode : Mode::Usage;
-}
 
 DWORD processIdFromText(const wchar_t* text)
 {
@@ -103,12 +43,4 @@ void printUsage()
 {
     for (const char* entry : kUsage)
         std::printf("%s\n", entry);
-}
-
-int runUpdateTool(int argc, const wchar_t* const* argv)
-{
-    if (const ModeRow* row = selectedRow(argc, argv))
-        return row->run(argv, argc);
-    printUsage();
-    return 0;
 }

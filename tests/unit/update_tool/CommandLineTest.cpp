@@ -13,7 +13,7 @@ namespace {
 
 struct ModeCase {
     std::vector<std::wstring> arguments; // after the program's own name
-    Mode mode;
+    const wchar_t* mode; // the selector of the mode chosen; null for the usage
 };
 
 std::string describe(const std::vector<std::wstring>& arguments)
@@ -24,56 +24,57 @@ std::string describe(const std::vector<std::wstring>& arguments)
     return text.empty() ? "(no arguments)" : text;
 }
 
-Mode modeFor(const std::vector<std::wstring>& arguments)
+std::wstring modeFor(const std::vector<std::wstring>& arguments)
 {
     std::vector<const wchar_t*> argv{L"update.exe"};
     for (const std::wstring& argument : arguments)
         argv.push_back(argument.c_str());
     argv.push_back(nullptr);
-    return selectMode(static_cast<int>(argv.size() - 1), argv.data());
+    const wchar_t* selector = selectedMode(static_cast<int>(argv.size() - 1), argv.data());
+    return selector ? selector : L"(usage)";
 }
 
 TEST(UpdateToolCommandLine, FirstArgumentSelectsTheModeAndMissingArgumentsGiveUsage)
 {
     const ModeCase cases[] = {
-        {{}, Mode::Usage},
+        {{}, nullptr},
 
-        {{L"-n", L"1.0", L"src", L"dst"}, Mode::MoveFiles},
-        {{L"-n", L"1.0", L"src", L"dst", L"a", L"b", L"c"}, Mode::MoveFiles},
-        {{L"-nx", L"1.0", L"src", L"dst"}, Mode::MoveFiles},
-        {{L"-n", L"1.0", L"src"}, Mode::Usage},
-        {{L"-n"}, Mode::Usage},
-        {{L"-N", L"1.0", L"src", L"dst"}, Mode::Usage},
+        {{L"-n", L"1.0", L"src", L"dst"}, L"-n"},
+        {{L"-n", L"1.0", L"src", L"dst", L"a", L"b", L"c"}, L"-n"},
+        {{L"-nx", L"1.0", L"src", L"dst"}, L"-n"},
+        {{L"-n", L"1.0", L"src"}, nullptr},
+        {{L"-n"}, nullptr},
+        {{L"-N", L"1.0", L"src", L"dst"}, nullptr},
 
-        {{L"-u", L"0", L"1.0", L"pkg.zip", L"dst"}, Mode::Unpack},
-        {{L"-update", L"0", L"1.0", L"pkg.zip", L"dst"}, Mode::Unpack},
-        {{L"-u", L"0", L"1.0", L"pkg.zip"}, Mode::Usage},
-        {{L"-U", L"0", L"1.0", L"pkg.zip", L"dst"}, Mode::Usage},
+        {{L"-u", L"0", L"1.0", L"pkg.zip", L"dst"}, L"-u"},
+        {{L"-update", L"0", L"1.0", L"pkg.zip", L"dst"}, L"-u"},
+        {{L"-u", L"0", L"1.0", L"pkg.zip"}, nullptr},
+        {{L"-U", L"0", L"1.0", L"pkg.zip", L"dst"}, nullptr},
 
-        {{L"r", L"C:\\app\\app.exe"}, Mode::Autostart},
-        {{L"r", L"delete"}, Mode::Autostart},
-        {{L"r"}, Mode::Usage},
-        {{L"rx", L"x"}, Mode::Usage},
-        {{L"R", L"x"}, Mode::Usage},
-        {{L"-r", L"x"}, Mode::Usage},
-        {{L" r", L"x"}, Mode::Usage},
+        {{L"r", L"C:\\app\\app.exe"}, L"r"},
+        {{L"r", L"delete"}, L"r"},
+        {{L"r"}, nullptr},
+        {{L"rx", L"x"}, nullptr},
+        {{L"R", L"x"}, nullptr},
+        {{L"-r", L"x"}, nullptr},
+        {{L" r", L"x"}, nullptr},
 
-        {{L"-c", L"folder"}, Mode::CreateFolders},
-        {{L"-create", L"folder"}, Mode::CreateFolders},
-        {{L"-c"}, Mode::Usage},
-        {{L"-m", L"folder"}, Mode::Usage},
+        {{L"-c", L"folder"}, L"-c"},
+        {{L"-create", L"folder"}, L"-c"},
+        {{L"-c"}, nullptr},
+        {{L"-m", L"folder"}, nullptr},
 
-        {{L"-d", L"folder"}, Mode::DeleteFolderTree},
-        {{L"-d"}, Mode::Usage},
-        {{L"-D", L"folder"}, Mode::Usage},
+        {{L"-d", L"folder"}, L"-d"},
+        {{L"-d"}, nullptr},
+        {{L"-D", L"folder"}, nullptr},
 
-        {{L"", L"x"}, Mode::Usage},
-        {{L"-", L"x"}, Mode::Usage},
-        {{L"--n", L"1", L"s", L"d"}, Mode::Usage},
-        {{L"n", L"1", L"s", L"d"}, Mode::Usage},
+        {{L"", L"x"}, nullptr},
+        {{L"-", L"x"}, nullptr},
+        {{L"--n", L"1", L"s", L"d"}, nullptr},
+        {{L"n", L"1", L"s", L"d"}, nullptr},
     };
     for (const ModeCase& c : cases)
-        EXPECT_EQ(modeFor(c.arguments), c.mode) << describe(c.arguments);
+        EXPECT_EQ(modeFor(c.arguments), c.mode ? c.mode : L"(usage)") << describe(c.arguments);
 }
 
 TEST(UpdateToolCommandLine, ProcessIdIsTheDecimalValueOfItsLeadingDigits)
