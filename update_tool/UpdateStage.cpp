@@ -484,6 +484,20 @@ SwapOutcome swapStagedFiles(const UpdateStage& stage, const std::wstring& versio
 
 void removeStage(const UpdateStage& stage)
 {
+    // Only a folder that is itself, where its parent lists it, is emptied: a link
+    // planted in its name (one that wine resolves shows no reparse tag) would have the
+    // elevated tool empty the folder it points to. A reparse point goes as a link.
+    std::wstring parentPlace;
+    const UniqueFileHandle parent = holdNamedFolder(stage.parent, parentPlace);
+    UniqueFileHandle own =
+        parent ? holdFolder(withoutTrailingSeparators(stage.folder), placeBelow(parentPlace, stage.name))
+               : UniqueFileHandle();
+    if (!own) {
+        if (isFolderLinkPath(stage.folder))
+            removeFolderLink(withoutTrailingSeparators(stage.folder));
+        return;
+    }
+    own.reset(); // held, it could not be removed
     removeFolderTreeAt(stage.folder);
 }
 
