@@ -1,5 +1,6 @@
 #include "common/ZipExtraction.h"
 
+#include "common/AnsiText.h"
 #include "common/FileSystem.h"
 #include "common/FolderLink.h"
 #include "common/PathSafety.h"
@@ -22,18 +23,6 @@ namespace {
 constexpr unsigned kCopyBufferSize = 8192;
 
 constexpr uLong kUtf8NameFlag = 1u << 11;
-
-// Strict: bytes that are no UTF-8 give "", never a name with replacement characters.
-std::wstring fromUtf8(const std::string& text)
-{
-    const int length = static_cast<int>(text.size());
-    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
-    if (size <= 0)
-        return {};
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), size);
-    return wide;
-}
 
 // The name as the file system keeps it: Windows drops trailing dots and blanks from a
 // name, but the \\?\ form would keep them, and leave folders no ordinary call can
@@ -81,6 +70,37 @@ void setFileTimes(std::FILE* output, uLong dosDateTime)
     SetFileTime(file, &utc, nullptr, &utc);
 }
 
+// Creates the folder `path` (UTF-16, of any length the platform takes) and every
+// missing folder above it, below its first `rootLength` characters, which name a
+// folder that exists: only what follows is created, and only that is shown in the
+// message. A single trailing "/" is ignored. Returns 1 when done; 0 for a path that
+// names no folder below the root; and 0, with the message "couldn't create directory
+// %s\n" (the folder below the root, in the ANSI code page), when a folder cannot be
+// created for any reason but that it exists.
+int makeDirectory(const std::wstring& path, std::size_t rootLength)
+{
+    std::wstring copy = path;
+    if (!copy.empty() && copy.back() == L'/')
+        copy.pop_back();
+    if (copy.size() <= rootLength)
+        return 0;
+    if (CreateDirectoryW(copy.c_str(), nullptr))
+        return 1;
+    for (std::size_t i = rootLength + 1; i <= copy.size(); ++i) {
+        if (i < copy.size() && !isSeparator(copy[i]))
+            continue;
+        const std::wstring prefix = copy.substr(0, i);
+        // Past an existing folder, any failure ends it: a folder that cannot be made
+        // leaves every deeper one unmade too, and trying them all in a tree thousands
+        // deep would take a path lookup of growing length for each.
+        if (!CreateDirectoryW(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            std::printf("couldn't create directory %s\n", toAnsi(prefix.substr(rootLength)).c_str());
+            return 0;
+        }
+    }
+    return 1;
+}
+
 // Holds the folders from the current directory down to `folderPart` (a path below
 // `root`, the current directory's \\?\ form), creating the missing ones when `create`
 // is set. False, after a line naming the entry and the link, when one of them is a
@@ -102,7 +122,7 @@ bool holdEntryFolders(const std::wstring& root, const std::wstring& folderPart, 
     }
     if (chain != FolderChain::Link)
         return true;
-    std::printf("refusing %s: the folder %s is a link\n", name, consoleName(link).c_str());
+    std::printf("refusing %s: the folder %s is a link\n", name, toAnsi(link).c_str());
     return false;
 }
 
@@ -180,7 +200,7 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
     // otherwise it is in the ANSI code page, as Chinese Windows tools write it.
     const bool utf8 = (info.flag & kUtf8NameFlag) != 0;
     const std::wstring wideName = utf8 ? fromUtf8(bytes) : fromAnsi(bytes);
-    const std::string shown = utf8 ? consoleName(wideName) : bytes;
+    const std::string shown = utf8 ? toAnsi(wideName) : bytes;
     const char* const name = shown.c_str();
     // Such an entry is never written, and the package it came in is not whole.
     if (!bytes.empty() && wideName.empty()) {
