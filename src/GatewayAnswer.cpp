@@ -1,10 +1,10 @@
 #include "src/GatewayAnswer.h"
 
+#include "src/JsonText.h"
 #include "common/VersionFolderName.h"
 
 #include <json/json.h>
 
-#include <exception>
 #include <stdexcept>
 
 namespace {
@@ -25,18 +25,6 @@ std::string versionText(const Json::Value& value)
         return value.asString();
     default:
         throw std::runtime_error("result.version cannot be converted to text");
-    }
-}
-
-// JsonCpp's reader throws instead of failing when nesting passes its depth limit; an
-// answer too deep to read is as unreadable as one that is not JSON.
-bool parseJson(const char* text, Json::Value& root)
-{
-    try {
-        Json::Reader reader(Json::Features::all());
-        return reader.parse(text, root, false);
-    } catch (const std::exception&) {
-        return false;
     }
 }
 
@@ -112,7 +100,7 @@ bool readSignature(const Json::Value& value, std::string& raw)
 GatewayReading readGatewayAnswer(const char* text, const std::string& currentVer, PackageProof proof)
 {
     Json::Value root;
-    if (!parseJson(text, root) || !root.isObject())
+    if (!parseJsonUpToNul(text, root) || !root.isObject())
         return {};
 
     const Json::Value code = root.get("code", "");
