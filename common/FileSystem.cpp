@@ -3,15 +3,8 @@
 #include "common/FolderLink.h"
 #include "common/UniqueHandle.h"
 
-#include "unzip.h"
-
-#include <direct.h>
-
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <deque>
-#include <new>
 #include <vector>
 
 namespace {
@@ -139,68 +132,9 @@ int makeFolders(const std::wstring& path)
     return makeFoldersAlong(path);
 }
 
-int makeDirectory(const char* path)
-{
-    if (path == nullptr || *path == '\0')
-        return 0;
-
-    std::string copy;
-    try {
-        copy = path;
-    } catch (const std::bad_alloc&) {
-        std::printf("Error allocating memory\n");
-        return UNZ_INTERNALERROR;
-    }
-    if (copy.back() == '/')
-        copy.pop_back();
-
-    if (_mkdir(copy.c_str()) == 0)
-        return 1;
-
-    // Cut the copy at each separator in turn and create that prefix. Only a missing
-    // parent is fatal; an existing folder (or drive) is simply passed over.
-    for (std::size_t i = 1; i <= copy.size(); ++i) {
-        if (i < copy.size() && !isSeparator(copy[i]))
-            continue;
-        const char kept = copy[i];
-        copy[i] = '\0';
-        const bool parentMissing = _mkdir(copy.c_str()) != 0 && errno == ENOENT;
-        if (parentMissing) {
-            std::printf("couldn't create directory %s\n", copy.c_str());
-            return 0;
-        }
-        copy[i] = kept;
-    }
-    return 1;
-}
-
 bool walkFolderTree(const std::wstring& folder, const FolderVisitor& visit)
 {
     return walk(folder, visit);
-}
-
-int makeDirectory(const std::wstring& path, std::size_t rootLength)
-{
-    std::wstring copy = path;
-    if (!copy.empty() && copy.back() == L'/')
-        copy.pop_back();
-    if (copy.size() <= rootLength)
-        return 0;
-    if (CreateDirectoryW(copy.c_str(), nullptr))
-        return 1;
-    for (std::size_t i = rootLength + 1; i <= copy.size(); ++i) {
-        if (i < copy.size() && !isSeparator(copy[i]))
-            continue;
-        const std::wstring prefix = copy.substr(0, i);
-        // Past an existing folder, any failure ends it: a folder that cannot be made
-        // leaves every deeper one unmade too, and trying them all in a tree thousands
-        // deep would take a path lookup of growing length for each.
-        if (!CreateDirectoryW(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            std::printf("couldn't create directory %s\n", consoleName(prefix.substr(rootLength)).c_str());
-            return 0;
-        }
-    }
-    return 1;
 }
 
 std::wstring fullPath(const std::wstring& path)
@@ -228,30 +162,4 @@ std::wstring longPathForm(const std::wstring& path)
     if (full.rfind(L"\\\\", 0) == 0)
         return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
-}
-
-std::string consoleName(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return {};
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
-    return bytes;
-}
-
-std::wstring fromAnsi(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const int length = static_cast<int>(text.size());
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-    if (size <= 0)
-        return {};
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), size);
-    return wide;
 }

@@ -1,11 +1,10 @@
 #pragma once
 
 // Folders on disk, the same way in both programs: creating the folders along a path,
-// walking a folder tree, the absolute and long (\\?\) forms of a path, and the
-// conversions between UTF-16 and the ANSI code page that the programs' paths and
-// console lines need. Paths are UTF-16 unless a narrow form (ANSI code page, as the
-// launcher keeps them) is declared beside the wide one: makeFolders runs one body for
-// both forms; the two makeDirectory forms differ as their comments say.
+// walking a folder tree, and the absolute and long (\\?\) forms of a path. Paths are
+// UTF-16; makeFolders alone has a narrow form too (ANSI code page, as the launcher
+// keeps its paths), which runs the same body through the narrow calls. Text conversions between the two
+// live in AnsiText.h.
 
 #include "common/PathSeparator.h"
 
@@ -25,18 +24,6 @@
 int makeFolders(const std::string& path);
 int makeFolders(const std::wstring& path);
 
-// The extraction's folder creation: creates the folder `path` and every missing
-// folder above it. A single trailing "/" is ignored. Returns 1 when done, 0 for an
-// empty path or when a folder cannot be created because its parent is missing (with
-// the message "couldn't create directory %s\n"), and -104 when memory runs out.
-// Other failures, such as folders that exist, are passed over.
-int makeDirectory(const char* path);
-// The same for a UTF-16 path, of any length the platform takes, whose first
-// `rootLength` characters name a folder that exists: only what follows is created, and
-// only that is shown in the message (in the ANSI code page, see consoleName). Here
-// any failure but an existing folder ends it with the message and 0.
-int makeDirectory(const std::wstring& path, std::size_t rootLength);
-
 // `path` made absolute by the platform (GetFullPathNameW, which also drops "." and
 // resolves ".." components); "" when it cannot be.
 std::wstring fullPath(const std::wstring& path);
@@ -47,13 +34,6 @@ std::wstring fullPath(const std::wstring& path);
 // components and trims trailing dots and blanks from names. "" when the path cannot
 // be made absolute.
 std::wstring longPathForm(const std::wstring& path);
-
-// UTF-16 text as the narrow console lines carry it: the ANSI code page (GBK on the
-// Chinese systems the programs run on); characters without a mapping become the code
-// page's default character.
-std::string consoleName(const std::wstring& text);
-// ANSI code page text as UTF-16, as the platform's narrow calls read it.
-std::wstring fromAnsi(const std::string& text);
 
 // Told about each item found below the start folder: its path (the listed folder, a
 // backslash where the folder had no separator, and the item's name; no separator

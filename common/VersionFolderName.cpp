@@ -1,5 +1,6 @@
 #include "common/VersionFolderName.h"
 
+#include "common/AnsiText.h"
 #include "common/PathSafety.h"
 
 namespace {

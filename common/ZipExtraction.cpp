@@ -1,5 +1,6 @@
 #include "common/ZipExtraction.h"
 
+#include "common/AnsiText.h"
 #include "common/FileSystem.h"
 #include "common/FolderLink.h"
 #include "common/PathSafety.h"
@@ -22,18 +23,6 @@ namespace {
 constexpr unsigned kCopyBufferSize = 8192;
 
 constexpr uLong kUtf8NameFlag = 1u << 11;
-
-// Strict: bytes that are no UTF-8 give "", never a name with replacement characters.
-std::wstring fromUtf8(const std::string& text)
-{
-    const int length = static_cast<int>(text.size());
-    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
-    if (size <= 0)
-        return {};
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), size);
-    return wide;
-}
 
 // The name as the file system keeps it: Windows drops trailing dots and blanks from a
 // name, but the \\?\ form would keep them, and leave folders no ordinary call can
@@ -81,6 +70,37 @@ void setFileTimes(std::FILE* output, uLong dosDateTime)
     SetFileTime(file, &utc, nullptr, &utc);
 }
 
+// Creates the folder `path` (UTF-16, of any length the platform takes) and every
+// missing folder above it, below its first `rootLength` characters, which name a
+// folder that exists: only what follows is created, and only that is shown in the
+// message. A single trailing "/" is ignored. Returns 1 when done; 0 for a path that
+// names no folder below the root; and 0, with the message "couldn't create directory
+// %s\n" (the folder below the root, in the ANSI code page), when a folder cannot be
+// created for any reason but that it exists.
+int makeDirectory(const std::wstring& path, std::size_t rootLength)
+{
+    std::wstring copy = path;
+    if (!copy.empty() && copy.back() == L'/')
+        copy.pop_back();
+    if (copy.size() <= rootLength)
+        return 0;
+    if (CreateDirectoryW(copy.c_str(), nullptr))
+        return 1;
+    for (std::size_t i = rootLength + 1; i <= copy.size(); ++i) {
+        if (i < copy.size() && !isSeparator(copy[i]))
+            continue;
+        const std::wstring prefix = copy.substr(0, i);
+        // Past an existing folder, any failure ends it: a folder that cannot be made
+        // leaves every deeper one unmade too, and trying them all in a tree thousands
+        // deep would take a path lookup of growing length for each.
+        if (!CreateDirectoryW(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            std::printf("couldn't create directory %s\n", toAnsi(prefix.substr(rootLength)).c_str());
+            return 0;
+        }
+    }
+    return 1;
+}
+
 // Holds the folders from the current directory down to `folderPart` (a path below
 // `root`, the current directory's \\?\ form), creating the missing ones when `create`
 // is set. False, after a line naming the entry and the link, when one of them is a
@@ -102,7 +122,7 @@ bool holdEntryFolders(const std::wstring& root, const std::wstring& folderPart, 
     }
     if (chain != FolderChain::Link)
         return true;
-    std::printf("refusing %s: the folder %s is a link\n", name, consoleName(link).c_str());
+    std::printf("refusing %s: the folder %s is a link\n", name, toAnsi(link).c_str());
     return false;
 }
 
@@ -143,22 +163,19 @@ int closeEntryReporting(unzFile archive)
     return status;
 }
 
-} // namespace
+// An entry's name three ways: its bytes as the archive holds them (up to a 0 byte),
+// decoded (the name the file system is given), and as the lines name the entry.
+struct EntryName {
+    std::string bytes;
+    std::wstring wide;
+    std::string shown;
+};
 
-int extractEntry(unzFile archive)
+// Reads the current entry's header and its name's bytes. The name is read whole, so
+// that a refusal can say which entry it was. The reader terminates it only when it
+// fits: it gets one byte less than the buffer, whose last byte stays 0.
+int readEntryHeader(unzFile archive, unz_file_info64& info, std::string& bytes)
 {
-    EntryOutcome ignored = EntryOutcome::Failed;
-    return extractEntry(archive, ignored);
-}
-
-int extractEntry(unzFile archive, EntryOutcome& outcome)
-{
-    outcome = EntryOutcome::Failed;
-
-    // The name is read whole, so that a refusal can say which entry it was. The
-    // reader terminates it only when it fits: it gets one byte less than the buffer,
-    // whose last byte stays 0. A name holding a 0 byte ends there.
-    unz_file_info64 info{};
     int infoStatus = unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0);
     std::string nameBuffer;
     if (infoStatus == UNZ_OK) {
@@ -175,121 +192,131 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
         std::printf("error %d with zipfile in unzGetCurrentFileInfo\n", infoStatus);
         return infoStatus;
     }
-    const std::string bytes = nameBuffer.c_str(); // a name holding a 0 byte ends there
+    bytes = nameBuffer.c_str(); // a name holding a 0 byte ends there
+    return UNZ_OK;
+}
+
+// Decodes the name's bytes and refuses, with a line, a name that may not be written.
+// Such an entry is never written, and the package it came in is not whole.
+int decodeEntryName(uLong flag, EntryName& name)
+{
     // Bit 11 of the flags: the name is UTF-8, as zip tools on Linux and macOS write it;
     // otherwise it is in the ANSI code page, as Chinese Windows tools write it.
-    const bool utf8 = (info.flag & kUtf8NameFlag) != 0;
-    const std::wstring wideName = utf8 ? fromUtf8(bytes) : fromAnsi(bytes);
-    const std::string shown = utf8 ? consoleName(wideName) : bytes;
-    const char* const name = shown.c_str();
-    // Such an entry is never written, and the package it came in is not whole.
-    if (!bytes.empty() && wideName.empty()) {
-        std::printf("refusing %s: the name is not valid UTF-8\n", bytes.c_str());
+    const bool utf8 = (flag & kUtf8NameFlag) != 0;
+    name.wide = utf8 ? fromUtf8(name.bytes) : fromAnsi(name.bytes);
+    name.shown = utf8 ? toAnsi(name.wide) : name.bytes;
+    if (!name.bytes.empty() && name.wide.empty()) {
+        std::printf("refusing %s: the name is not valid UTF-8\n", name.bytes.c_str());
         return UNZ_ERRNO;
     }
     // Checked as decoded: that is the name the file system is given.
-    if (!isSafeRelativePath(std::wstring_view(wideName))) {
-        std::printf("refusing %s: the name points outside the destination folder\n", name);
+    if (!isSafeRelativePath(std::wstring_view(name.wide))) {
+        std::printf("refusing %s: the name points outside the destination folder\n", name.shown.c_str());
         return UNZ_ERRNO;
     }
+    return UNZ_OK;
+}
 
-    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyBufferSize]);
-    if (!buffer) {
-        std::printf("Error allocating memory\n");
-        return UNZ_INTERNALERROR;
-    }
+// Where a checked name goes. Written through the absolute \\?\ form, so that deep
+// trees (a packaged web application's node_modules) past MAX_PATH unpack whole.
+struct EntryPlace {
+    std::wstring root;                          // the current directory, ending in a backslash
+    std::wstring target;                        // the entry's path
+    std::wstring entryPath;                     // the same without trailing separators
+    std::size_t parentEnd = std::wstring::npos; // the last backslash of entryPath
+    bool below = false;                         // target is below root: else nothing is written
+    std::wstring folderPart;                    // the folders from root down to the entry
+};
 
-    // Written through the absolute \\?\ form, so that deep trees (a packaged web
-    // application's node_modules) past MAX_PATH unpack whole. The platform's own
-    // resolution of the checked name (dots and blanks trimmed as for any call) gives
-    // the path; it stays below the current directory.
-    std::wstring root = longPathForm(L".");
-    if (!root.empty() && root.back() != L'\\')
-        root += L'\\';
-    const std::wstring target = longPathForm(asFileSystemNames(wideName));
+// The platform's own resolution of the checked name (dots and blanks trimmed as for
+// any call) gives the path; it stays below the current directory.
+EntryPlace placeEntry(const std::wstring& wideName)
+{
+    EntryPlace place;
+    place.root = longPathForm(L".");
+    if (!place.root.empty() && place.root.back() != L'\\')
+        place.root += L'\\';
+    place.target = longPathForm(asFileSystemNames(wideName));
     constexpr std::size_t kLongestPath = 32767; // of any path the platform takes
-    const bool below = !root.empty() && target.size() > root.size() && target.size() <= kLongestPath &&
-                       target.compare(0, root.size(), root) == 0;
+    place.below = !place.root.empty() && place.target.size() > place.root.size() &&
+                  place.target.size() <= kLongestPath && place.target.compare(0, place.root.size(), place.root) == 0;
+    place.entryPath = withoutTrailingSeparators(place.target);
+    place.parentEnd = place.entryPath.find_last_of(L'\\');
+    if (place.below && place.parentEnd != std::wstring::npos && place.parentEnd > place.root.size())
+        place.folderPart = place.entryPath.substr(place.root.size(), place.parentEnd - place.root.size());
+    return place;
+}
 
-    // Held until the entry is written, so that no folder on the way can be swapped
-    // for a link meanwhile.
+int extractFolderEntry(const EntryPlace& place, const char* name, EntryOutcome& outcome)
+{
+    std::printf("creating directory: %s\n", name);
+    // Held until the entry is made, so that no folder on the way can be swapped for a
+    // link meanwhile. Python's zipfile, jar and pack itself write a folder entry
+    // without entries for its parents, so the whole path is made, as for a file
+    // entry's folders, and held like theirs. An existing folder is fine.
     std::vector<UniqueFileHandle> heldFolders;
-    const std::wstring entryPath = withoutTrailingSeparators(target);
-    const std::size_t parentEnd = entryPath.find_last_of(L'\\');
-    const bool hasFolderPart = below && parentEnd != std::wstring::npos && parentEnd > root.size();
-    const std::wstring folderPart = hasFolderPart ? entryPath.substr(root.size(), parentEnd - root.size()) : L"";
-
-    if (isSeparator(wideName.back())) {
-        std::printf("creating directory: %s\n", name);
-        // Python's zipfile, jar and pack itself write a folder entry without entries
-        // for its parents, so the whole path is made, as for a file entry's folders,
-        // and held like theirs. An existing folder is fine.
-        if (below && !holdEntryFolders(root, folderPart, name, true, heldFolders))
-            return UNZ_ERRNO;
-        if (below && !CreateDirectoryW(target.c_str(), nullptr) && !isDirectory(target))
-            makeDirectory(entryPath, root.size());
-        if (!below || !isDirectory(target)) {
-            std::printf("couldn't create directory %s\n", name);
-            return UNZ_ERRNO;
-        }
-        outcome = EntryOutcome::Extracted;
-        return UNZ_OK;
-    }
-
-    const int openStatus = unzOpenCurrentFilePassword(archive, nullptr);
-    if (openStatus != UNZ_OK) {
-        std::printf("error %d with zipfile in unzOpenCurrentFilePassword\n", openStatus);
-        unzCloseCurrentFile(archive);
-        return openStatus;
-    }
-
-    if (below && !holdEntryFolders(root, folderPart, name, true, heldFolders)) {
-        unzCloseCurrentFile(archive);
+    if (place.below && !holdEntryFolders(place.root, place.folderPart, name, true, heldFolders))
+        return UNZ_ERRNO;
+    if (place.below && !CreateDirectoryW(place.target.c_str(), nullptr) && !isDirectory(place.target))
+        makeDirectory(place.entryPath, place.root.size());
+    if (!place.below || !isDirectory(place.target)) {
+        std::printf("couldn't create directory %s\n", name);
         return UNZ_ERRNO;
     }
-    // A folder in the entry's place, or a file name longer than any file system takes,
-    // cannot take the file: found before anything is written.
-    constexpr std::size_t kLongestName = 255;
-    const bool cannotTakeFile = below && (isDirectory(target) || entryPath.size() - parentEnd - 1 > kLongestName);
-    std::wstring replacement;
-    UniqueStdioFile output(below && !cannotTakeFile ? openReplacement(target, replacement) : nullptr);
-    if (!output) {
-        std::printf("error opening %s\n", name);
-        const int closeStatus = closeEntryReporting(archive);
-        return closeStatus == UNZ_OK ? UNZ_ERRNO : closeStatus;
-    }
+    outcome = EntryOutcome::Extracted;
+    return UNZ_OK;
+}
 
-    std::printf(" extracting: %s\n", name);
-    // Unbuffered, so each block is one write and a failing write shows at once
-    // instead of in a flush at close that nobody checks.
-    std::setvbuf(output.get(), nullptr, _IONBF, 0);
-    int copyStatus = UNZ_OK;
+// The new file for the entry's data beside its place (see openReplacement), or null.
+// A folder in the entry's place, or a file name longer than any file system takes,
+// cannot take the file: found before anything is written.
+std::FILE* openEntryOutput(const EntryPlace& place, std::wstring& replacement)
+{
+    constexpr std::size_t kLongestName = 255;
+    const bool cannotTakeFile =
+        place.below && (isDirectory(place.target) || place.entryPath.size() - place.parentEnd - 1 > kLongestName);
+    return place.below && !cannotTakeFile ? openReplacement(place.target, replacement) : nullptr;
+}
+
+// Copies the open entry's data into `output` through `buffer`; UNZ_OK when exactly
+// `declaredSize` bytes came and went out, otherwise the status that stopped it.
+int copyEntryData(unzFile archive, char* buffer, std::FILE* output, ZPOS64_T declaredSize)
+{
     ZPOS64_T copied = 0;
     for (;;) {
-        const int read = unzReadCurrentFile(archive, buffer.get(), kCopyBufferSize);
+        const int read = unzReadCurrentFile(archive, buffer, kCopyBufferSize);
         if (read < 0) {
             std::printf("error %d with zipfile in unzReadCurrentFile\n", read);
-            copyStatus = read;
-            break;
+            return read;
         }
         if (read == 0) {
             // NB: the reader checks the CRC only after it has delivered the declared
             // size. Data that ends early (a deflate stream cut short by damage, stored
             // data shorter than declared, a size that claims gigabytes) would otherwise
             // pass as a whole, verified file.
-            if (copied != info.uncompressed_size) {
+            if (copied != declaredSize) {
                 std::printf("error %d with zipfile in unzReadCurrentFile\n", UNZ_BADZIPFILE);
-                copyStatus = UNZ_BADZIPFILE;
+                return UNZ_BADZIPFILE;
             }
-            break;
+            return UNZ_OK;
         }
-        if (std::fwrite(buffer.get(), static_cast<std::size_t>(read), 1, output.get()) != 1) {
+        if (std::fwrite(buffer, static_cast<std::size_t>(read), 1, output) != 1) {
             std::printf("error in writing extracted file\n");
-            copyStatus = UNZ_ERRNO;
-            break;
+            return UNZ_ERRNO;
         }
         copied += static_cast<ZPOS64_T>(read);
     }
+}
+
+// Writes the open entry's data into `output`, the replacement, and renames that over
+// `target`; UNZ_OK, or the status of what failed.
+int writeEntryFile(unzFile archive, const unz_file_info64& info, char* buffer, UniqueStdioFile output,
+                   const std::wstring& replacement, const std::wstring& target, const char* name)
+{
+    // Unbuffered, so each block is one write and a failing write shows at once
+    // instead of in a flush at close that nobody checks.
+    std::setvbuf(output.get(), nullptr, _IONBF, 0);
+    int copyStatus = copyEntryData(archive, buffer, output.get(), info.uncompressed_size);
     // The stream is unbuffered, so nothing is written after the times are set.
     if (copyStatus == UNZ_OK)
         setFileTimes(output.get(), info.dosDate);
@@ -304,16 +331,80 @@ int extractEntry(unzFile archive, EntryOutcome& outcome)
             copyStatus = UNZ_ERRNO;
         }
     }
+    return copyStatus;
+}
 
+// Opens the current entry's data for reading, with a line when it cannot be.
+int openEntryData(unzFile archive)
+{
+    const int openStatus = unzOpenCurrentFilePassword(archive, nullptr);
+    if (openStatus != UNZ_OK) {
+        std::printf("error %d with zipfile in unzOpenCurrentFilePassword\n", openStatus);
+        unzCloseCurrentFile(archive);
+    }
+    return openStatus;
+}
+
+int extractFileEntry(unzFile archive, const unz_file_info64& info, const EntryPlace& place, const char* name,
+                     char* buffer, EntryOutcome& outcome)
+{
+    const int openStatus = openEntryData(archive);
+    if (openStatus != UNZ_OK)
+        return openStatus;
+    // Held until the entry is written, so that no folder on the way can be swapped
+    // for a link meanwhile.
+    std::vector<UniqueFileHandle> heldFolders;
+    if (place.below && !holdEntryFolders(place.root, place.folderPart, name, true, heldFolders)) {
+        unzCloseCurrentFile(archive);
+        return UNZ_ERRNO;
+    }
+    std::wstring replacement;
+    UniqueStdioFile output(openEntryOutput(place, replacement));
+    if (!output) {
+        std::printf("error opening %s\n", name);
+        const int closeStatus = closeEntryReporting(archive);
+        return closeStatus == UNZ_OK ? UNZ_ERRNO : closeStatus;
+    }
+    std::printf(" extracting: %s\n", name);
+    const int copyStatus = writeEntryFile(archive, info, buffer, std::move(output), replacement, place.target, name);
     if (copyStatus != UNZ_OK) {
         unzCloseCurrentFile(archive);
         return copyStatus;
     }
-
     // Closing the entry is where the reader compares the CRC: a mismatch shows only
     // after the data was written.
     const int closeStatus = closeEntryReporting(archive);
     if (closeStatus == UNZ_OK)
         outcome = EntryOutcome::Extracted;
     return closeStatus;
+}
+
+} // namespace
+
+int extractEntry(unzFile archive)
+{
+    EntryOutcome ignored = EntryOutcome::Failed;
+    return extractEntry(archive, ignored);
+}
+
+int extractEntry(unzFile archive, EntryOutcome& outcome)
+{
+    outcome = EntryOutcome::Failed;
+    unz_file_info64 info{};
+    EntryName name;
+    int status = readEntryHeader(archive, info, name.bytes);
+    if (status == UNZ_OK)
+        status = decodeEntryName(info.flag, name);
+    if (status != UNZ_OK)
+        return status;
+
+    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyBufferSize]);
+    if (!buffer) {
+        std::printf("Error allocating memory\n");
+        return UNZ_INTERNALERROR;
+    }
+    const EntryPlace place = placeEntry(name.wide);
+    if (isSeparator(name.wide.back()))
+        return extractFolderEntry(place, name.shown.c_str(), outcome);
+    return extractFileEntry(archive, info, place, name.shown.c_str(), buffer.get(), outcome);
 }

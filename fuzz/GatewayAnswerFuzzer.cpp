@@ -231,24 +231,24 @@ void checkReading(const GatewayReading& reading, PackageProof proof)
 {
     switch (reading.answer) {
     case GatewayAnswer::Package:
-        FUZZ_CHECK(reading.sha256.empty() || isLowerHexDigest(reading.sha256));
+        FUZZ_CHECK(reading.package.sha256.empty() || isLowerHexDigest(reading.package.sha256));
         if (proof == PackageProof::Signature)
-            FUZZ_CHECK(!reading.sha256.empty() && reading.signature.size() == 64);
+            FUZZ_CHECK(!reading.package.sha256.empty() && reading.package.signature.size() == 64);
         else
-            FUZZ_CHECK(reading.signature.empty());
+            FUZZ_CHECK(reading.package.signature.empty());
         [[fallthrough]];
     case GatewayAnswer::NoUpdate:
-        FUZZ_CHECK(isSafeFolderName(reading.ver) && isVersionFolderName(reading.ver));
-        FUZZ_CHECK(reading.url.empty() == (reading.answer == GatewayAnswer::NoUpdate));
+        FUZZ_CHECK(isSafeFolderName(reading.package.ver) && isVersionFolderName(reading.package.ver));
+        FUZZ_CHECK(reading.package.url.empty() == (reading.answer == GatewayAnswer::NoUpdate));
         if (reading.answer == GatewayAnswer::NoUpdate)
-            FUZZ_CHECK(reading.sha256.empty() &&
-                       reading.signature.size() == (proof == PackageProof::Signature ? 64u : 0u));
+            FUZZ_CHECK(reading.package.sha256.empty() &&
+                       reading.package.signature.size() == (proof == PackageProof::Signature ? 64u : 0u));
         break;
     case GatewayAnswer::ServerError:
     case GatewayAnswer::Refused:
     case GatewayAnswer::UrlNotText:
-        FUZZ_CHECK(reading.url.empty() && reading.ver.empty() && reading.sha256.empty() &&
-                   reading.signature.empty());
+        FUZZ_CHECK(reading.package.url.empty() && reading.package.ver.empty() && reading.package.sha256.empty() &&
+                   reading.package.signature.empty());
         break;
     default:
         FUZZ_CHECK(!"an answer outside the five readings");
@@ -285,8 +285,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK((reading.answer == GatewayAnswer::Package || reading.answer == GatewayAnswer::NoUpdate) &&
                    signedReading.answer == GatewayAnswer::ServerError);
     else
-        FUZZ_CHECK(signedReading.url == reading.url && signedReading.ver == reading.ver &&
-                   signedReading.verFromAnswer == reading.verFromAnswer && signedReading.sha256 == reading.sha256);
+        FUZZ_CHECK(signedReading.package.url == reading.package.url && signedReading.package.ver == reading.package.ver &&
+                   signedReading.package.verFromAnswer == reading.package.verFromAnswer && signedReading.package.sha256 == reading.package.sha256);
 
     const GatewayAnswer answer = reading.answer;
     GatewayAnswer strictAnswer;
@@ -295,9 +295,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (strictReading(text, strictAnswer, strictUrl, strictVer, strictVerFromAnswer, strictSha256)) {
         FUZZ_CHECK(answer == strictAnswer);
         if (answer != GatewayAnswer::ServerError) {
-            FUZZ_CHECK(reading.url == strictUrl);
-            FUZZ_CHECK(reading.ver == strictVer && reading.verFromAnswer == strictVerFromAnswer);
-            FUZZ_CHECK(reading.sha256 == strictSha256);
+            FUZZ_CHECK(reading.package.url == strictUrl);
+            FUZZ_CHECK(reading.package.ver == strictVer && reading.package.verFromAnswer == strictVerFromAnswer);
+            FUZZ_CHECK(reading.package.sha256 == strictSha256);
         }
     }
     return 0;

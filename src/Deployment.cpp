@@ -2,6 +2,7 @@
 
 #include "src/DebugLog.h"
 #include "src/Texts.h"
+#include "common/AnsiText.h"
 #include "common/FileSystem.h"
 #include "common/FolderLink.h"
 

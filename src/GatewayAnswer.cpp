@@ -1,10 +1,10 @@
 #include "src/GatewayAnswer.h"
 
+#include "src/JsonText.h"
 #include "common/VersionFolderName.h"
 
 #include <json/json.h>
 
-#include <exception>
 #include <stdexcept>
 
 namespace {
@@ -25,18 +25,6 @@ std::string versionText(const Json::Value& value)
         return value.asString();
     default:
         throw std::runtime_error("result.version cannot be converted to text");
-    }
-}
-
-// JsonCpp's reader throws instead of failing when nesting passes its depth limit; an
-// answer too deep to read is as unreadable as one that is not JSON.
-bool parseJson(const char* text, Json::Value& root)
-{
-    try {
-        Json::Reader reader(Json::Features::all());
-        return reader.parse(text, root, false);
-    } catch (const std::exception&) {
-        return false;
     }
 }
 
@@ -112,15 +100,18 @@ bool readSignature(const Json::Value& value, std::string& raw)
 GatewayReading readGatewayAnswer(const char* text, const std::string& currentVer, PackageProof proof)
 {
     Json::Value root;
-    if (!parseJson(text, root) || !root.isObject())
+    if (!parseJsonUpToNul(text, root) || !root.isObject())
         return {};
 
     const Json::Value code = root.get("code", "");
     if (!isJsonInteger(code))
         return {};
     const bool success = code.type() == Json::intValue ? code.asLargestInt() == 0 : code.asLargestUInt() == 0;
-    if (!success)
-        return {GatewayAnswer::Refused, {}, {}, false, {}, {}};
+    GatewayReading reading;
+    if (!success) {
+        reading.answer = GatewayAnswer::Refused;
+        return reading;
+    }
 
     // A null result reads like an empty one; anything else that is not an object is
     // not an answer this launcher understands.
@@ -130,29 +121,34 @@ GatewayReading readGatewayAnswer(const char* text, const std::string& currentVer
     const Json::Value members = result.isNull() ? Json::Value(Json::objectValue) : result;
 
     const Json::Value urlValue = members.get("url", "");
-    if (!urlValue.isString())
-        return {GatewayAnswer::UrlNotText, {}, {}, false, {}, {}};
+    if (!urlValue.isString()) {
+        reading.answer = GatewayAnswer::UrlNotText;
+        return reading;
+    }
 
     const bool verFromAnswer = members.isMember("version");
     const std::string newVer = verFromAnswer ? versionText(members["version"]) : currentVer;
     // The version names the folder that deployment deletes and replaces.
     if (!isVersionFolderName(newVer))
         return {};
-    const std::string url = urlValue.asString();
+    PackageOffer& package = reading.package;
+    package.url = urlValue.asString();
+    package.ver = newVer;
+    package.verFromAnswer = verFromAnswer;
     // Nothing to install still chooses the folder the button starts: under a key it is
     // signed too, over an empty digest, and its sha256 is never looked at.
-    if (url.empty()) {
-        GatewayReading reading{GatewayAnswer::NoUpdate, url, newVer, verFromAnswer, {}, {}};
-        if (proof == PackageProof::Signature && !readSignature(members.get("signature", Json::Value()), reading.signature))
+    if (package.url.empty()) {
+        reading.answer = GatewayAnswer::NoUpdate;
+        if (proof == PackageProof::Signature && !readSignature(members.get("signature", Json::Value()), package.signature))
             return {};
         return reading;
     }
 
-    GatewayReading reading{GatewayAnswer::Package, url, newVer, verFromAnswer, {}, {}};
-    if (!readDigest(members.get("sha256", Json::Value()), reading.sha256))
+    reading.answer = GatewayAnswer::Package;
+    if (!readDigest(members.get("sha256", Json::Value()), package.sha256))
         return {};
     if (proof == PackageProof::Signature &&
-        (reading.sha256.empty() || !readSignature(members.get("signature", Json::Value()), reading.signature)))
+        (package.sha256.empty() || !readSignature(members.get("signature", Json::Value()), package.signature)))
         return {};
     return reading;
 }

@@ -22,19 +22,30 @@ enum class PackageProof {
                // when a package is offered
 };
 
-// What an answer says. `url` and `ver` are set on NoUpdate and Package only: the
-// package URL, and the package's version (result.version as text, integers as their
-// decimal text, the current version when absent; `verFromAnswer` says which of the two
-// it is). `sha256` is set on Package only: the digest in lower case (empty when the
-// answer has none). `signature` is set on NoUpdate and Package under
-// PackageProof::Signature only: the signature's 64 bytes, r then s.
-struct GatewayReading {
-    GatewayAnswer answer = GatewayAnswer::ServerError;
+// What an answer says about the package it offers, or, with an empty URL, about the
+// version to start without one. A member the answer adds about its package is added
+// here, read in readGatewayAnswer and used by the step that acts on it: everything in
+// between carries this whole.
+//
+// `url` and `ver` are set on NoUpdate and Package only: the package URL, and the
+// package's version (result.version as text, integers as their decimal text, the
+// current version when absent; `verFromAnswer` says which of the two it is). `sha256`
+// is set on Package only: the digest in lower case (empty when the answer has none).
+// `signature` is set on NoUpdate and Package under PackageProof::Signature only: the
+// signature's 64 bytes, r then s.
+struct PackageOffer {
     std::string url;
     std::string ver;
     bool verFromAnswer = false;
     std::string sha256;
     std::string signature;
+};
+
+// What an answer means and what it says; `package` is empty unless the answer is
+// NoUpdate or Package.
+struct GatewayReading {
+    GatewayAnswer answer = GatewayAnswer::ServerError;
+    PackageOffer package;
 };
 
 // Reads `text` (the answer up to its first NUL byte). Under PackageProof::Signature a

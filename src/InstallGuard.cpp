@@ -1,6 +1,6 @@
 #include "src/InstallGuard.h"
 
-#include "common/FileSystem.h"
+#include "common/AnsiText.h"
 
 namespace {
 

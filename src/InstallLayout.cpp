@@ -1,7 +1,7 @@
 #include "src/InstallLayout.h"
 
 #include "src/DebugLog.h"
-#include "common/FileSystem.h"
+#include "common/AnsiText.h"
 #include "common/VersionFolderName.h"
 
 #include <windows.h>
@@ -79,7 +79,7 @@ std::optional<std::string> strictAnsiForm(const std::wstring& text)
 {
     if (text.empty())
         return std::nullopt;
-    std::string narrow = consoleName(text);
+    std::string narrow = toAnsi(text);
     if (narrow.size() >= MAX_PATH || !convertsStrictlyFromAnsiCodePage(narrow) || fromAnsi(narrow) != text)
         return std::nullopt;
     return narrow;

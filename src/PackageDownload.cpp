@@ -107,12 +107,12 @@ WorkerOutcome UpdateTool::downloadPackage(const VersionOffer& offer)
         // folder. One that cannot be replaced (read-only, held open) would be unpacked
         // and installed as this version while this download's bytes went nowhere.
         const bool archiveReplaceable = removeLeftover(downloadFile);
-        const std::string digest = fetchPackage(offer.packageUrl, !offer.packageSha256.empty());
+        const std::string digest = fetchPackage(offer.package.url, !offer.package.sha256.empty());
         DebugLog& log = DebugLog::instance();
         // Before anything is unpacked: bytes other than the release's are never
         // installed, and never left where the next pass could take them for its own.
-        if (digest != offer.packageSha256) {
-            log.write(Texts::kLogDigestMismatch, offer.packageSha256.c_str(), digest.c_str());
+        if (digest != offer.package.sha256) {
+            log.write(Texts::kLogDigestMismatch, offer.package.sha256.c_str(), digest.c_str());
             DeleteFileA(downloadFile.c_str());
             return WorkerOutcome::DownloadFailed;
         }

@@ -18,13 +18,12 @@ typedef void* unzFile;
 enum class ProgressPhase : std::int32_t { Download = 0, Extract = 1, Delete = 2 };
 
 // What a version query leaves for the rest of its pass: the outcome that ends the pass
-// now, or the package to install and its SHA-256 (lower-case hex; empty when the
+// now, or the package to install as the answer offered it (its SHA-256 empty when the
 // answer gave none). It lives on the worker's own stack, so a retry started once the
 // pass has ended cannot change what this pass downloads.
 struct VersionOffer {
     std::optional<WorkerOutcome> ending;
-    std::string packageUrl;
-    std::string packageSha256;
+    PackageOffer package;
 };
 
 // The launcher's one main object: created once at start, never destroyed. The

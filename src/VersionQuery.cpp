@@ -53,15 +53,15 @@ std::string readAnswer(HttpResponse& response)
 // text carried it, or, when it gave none, the one the query sent.
 // The digest is the package's, or empty for an answer that offers none. True in a
 // build without a key.
-bool signedWhereKeyed(const GatewayReading& reading, const VersionRecord& sent)
+bool signedWhereKeyed(const PackageOffer& offer, const VersionRecord& sent)
 {
     const PackageKeys& keys = builtInPackageKeys();
     if (keys.empty())
         return true;
-    const std::string ver = reading.verFromAnswer ? reading.ver : sentUtf8(reading.ver);
+    const std::string ver = offer.verFromAnswer ? offer.ver : sentUtf8(offer.ver);
     const std::string text =
-        releaseSignedText(sentUtf8(sent.getPlatform()), sentUtf8(sent.getType()), ver, reading.sha256);
-    return signatureVerifiesWithAny(keys, text, reading.signature);
+        releaseSignedText(sentUtf8(sent.getPlatform()), sentUtf8(sent.getType()), ver, offer.sha256);
+    return signatureVerifiesWithAny(keys, text, offer.signature);
 }
 
 } // namespace
@@ -70,11 +70,11 @@ VersionOffer UpdateTool::applyReading(const GatewayReading& reading)
 {
     switch (reading.answer) {
     case GatewayAnswer::ServerError:
-        return {WorkerOutcome::ServerError, {}, {}};
+        return {WorkerOutcome::ServerError, {}};
     case GatewayAnswer::Refused:
-        return {WorkerOutcome::Refused, {}, {}};
+        return {WorkerOutcome::Refused, {}};
     case GatewayAnswer::UrlNotText:
-        return {WorkerOutcome::UrlNotText, {}, {}};
+        return {WorkerOutcome::UrlNotText, {}};
     case GatewayAnswer::NoUpdate:
     case GatewayAnswer::Package:
         break;
@@ -84,14 +84,15 @@ VersionOffer UpdateTool::applyReading(const GatewayReading& reading)
     // version is no answer to its query. Unsigned, "nothing to install" would choose
     // any folder on disk for the button to start: an older version, or a half-written
     // one.
-    if (!signedWhereKeyed(reading, versionRecord))
-        return {WorkerOutcome::ServerError, {}, {}};
-    versionRecord.setVer(reading.ver);
-    stagingDir = InstallLayout::stagingFolder(installRoot, reading.ver);
-    targetDir = InstallLayout::versionFolder(installRoot, reading.ver);
-    if (reading.url.empty())
-        return {WorkerOutcome::NoUpdate, {}, {}};
-    return {std::nullopt, reading.url, reading.sha256};
+    const PackageOffer& offer = reading.package;
+    if (!signedWhereKeyed(offer, versionRecord))
+        return {WorkerOutcome::ServerError, {}};
+    versionRecord.setVer(offer.ver);
+    stagingDir = InstallLayout::stagingFolder(installRoot, offer.ver);
+    targetDir = InstallLayout::versionFolder(installRoot, offer.ver);
+    if (offer.url.empty())
+        return {WorkerOutcome::NoUpdate, {}};
+    return {std::nullopt, offer};
 }
 
 VersionOffer UpdateTool::queryVersion()
@@ -106,6 +107,6 @@ VersionOffer UpdateTool::queryVersion()
     } catch (...) {
         // Whatever the failure, memory included, the query ends as one that got no
         // answer: nothing may escape the worker's thread.
-        return {WorkerOutcome::NetworkError, {}, {}};
+        return {WorkerOutcome::NetworkError, {}};
     }
 }

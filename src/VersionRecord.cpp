@@ -1,6 +1,7 @@
 #include "src/VersionRecord.h"
 
 #include "src/DebugLog.h"
+#include "src/JsonText.h"
 #include "src/Texts.h"
 #include "common/UniqueStdioFile.h"
 #include "common/VersionFolderName.h"
@@ -8,7 +9,6 @@
 #include <json/json.h>
 
 #include <cstdio>
-#include <exception>
 
 namespace {
 
@@ -60,18 +60,6 @@ bool memberText(const Json::Value& root, const char* name, const Json::Value& fa
         out = value.asString();
         return true;
     default:
-        return false;
-    }
-}
-
-// JsonCpp's reader throws instead of failing when nesting passes its depth limit,
-// which a record spread over many short lines can reach; such a file is unreadable.
-bool parseJson(const std::string& text, Json::Value& root)
-{
-    try {
-        Json::Reader reader(Json::Features::all());
-        return reader.parse(text, root, false);
-    } catch (const std::exception&) {
         return false;
     }
 }
@@ -128,7 +116,7 @@ bool VersionRecord::load(const std::string& recordPath)
     std::string newPlatform, newType, newVer;
     // "ver" becomes part of a folder that deployment deletes: it must name exactly
     // one folder below app, never a path or a device.
-    const bool valid = readable && parseJson(text, root) && root.isObject() &&
+    const bool valid = readable && parseJsonWhole(text, root) && root.isObject() &&
                        memberText(root, "platform", Json::Value(2), newPlatform) &&
                        memberText(root, "type", Json::Value(1), newType) &&
                        memberText(root, "ver", Json::Value(kDefaultVer), newVer) &&

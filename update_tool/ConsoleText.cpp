@@ -1,8 +1,8 @@
 #include "update_tool/ConsoleText.h"
 
-#include "common/FileSystem.h"
+#include "common/AnsiText.h"
 
 std::string consoleText(const std::wstring& text)
 {
-    return consoleName(text);
+    return toAnsi(text);
 }

@@ -116,7 +116,7 @@ int runAnswers(std::FILE* out, const std::string& base, const std::string& launc
                            ",\"query\":{\"status\":" + jsonTexts(dialog.status.texts) +
                            ",\"button\":" + jsonTexts(dialog.button.texts) + "," + flags(*tool) +
                            ",\"assigned\":" + (assigned ? "1" : "0") + ",\"url\":" +
-                           hex(offer.packageUrl) + "," + pathsOf(*tool) + "}";
+                           hex(offer.package.url) + "," + pathsOf(*tool) + "}";
         const size_t shownBefore = dialog.status.texts.size();
         if (!offer.ending)
             tool->finishPass(tool->downloadPackage(offer));

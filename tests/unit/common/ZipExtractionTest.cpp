@@ -1,5 +1,4 @@
 #include "common/ArchiveWalk.h"
-#include "common/FileSystem.h"
 #include "common/ZipExtraction.h"
 
 #include "tests/support/TestArchive.h"
@@ -326,57 +325,6 @@ TEST_F(ZipEntryExtraction, SingleEntryCallExtractsTheCurrentEntry)
 
     EXPECT_EQ(first, UNZ_OK);
     EXPECT_EQ(listTree(dest), std::vector<std::wstring>{L"one.txt"});
-}
-
-class ZipMakeDirectory : public testing::Test {
-protected:
-    TempFolder root;
-    CurrentDirectory inRoot{root.path()};
-};
-
-TEST_F(ZipMakeDirectory, CreatesEveryLevelAndPassesOverExistingOnes)
-{
-    struct Case {
-        const char* path;
-        const wchar_t* created;
-    };
-    const Case cases[] = {
-        {"one", L"one"},
-        {"a/b/c", L"a\\b\\c"},
-        {"a/b/c", L"a\\b\\c"}, // all there already
-        {"d\\e/f", L"d\\e\\f"},
-        {"g/h/", L"g\\h"},
-        {"i\\j\\", L"i\\j"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        CaptureStdout();
-        EXPECT_EQ(makeDirectory(c.path), 1);
-        EXPECT_EQ(GetCapturedStdout(), "");
-        EXPECT_TRUE(folderExists(root / c.created));
-    }
-    const std::string absolute = narrow(root / L"k\\l");
-    EXPECT_EQ(makeDirectory(absolute.c_str()), 1);
-    EXPECT_TRUE(folderExists(root / L"k\\l"));
-}
-
-TEST_F(ZipMakeDirectory, EmptyPathCreatesNothing)
-{
-    EXPECT_EQ(makeDirectory(""), 0);
-    EXPECT_EQ(makeDirectory(nullptr), 0);
-    EXPECT_EQ(listTree(root.path()), std::vector<std::wstring>{});
-}
-
-TEST_F(ZipMakeDirectory, FileInThePathStopsItWithAMessage)
-{
-    writeFile(root / L"file", "");
-
-    CaptureStdout();
-    const int result = makeDirectory("file/sub/deeper");
-    const std::string output = GetCapturedStdout();
-
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(withoutCarriageReturns(output), "couldn't create directory file/sub\n");
 }
 
 } // namespace

@@ -19,8 +19,8 @@ Read read(const char* text)
 {
     const GatewayReading reading = readGatewayAnswer(text, "70", PackageProof::Digest);
     const bool offers = reading.answer == GatewayAnswer::NoUpdate || reading.answer == GatewayAnswer::Package;
-    EXPECT_TRUE(offers || (reading.url.empty() && reading.ver.empty())) << text;
-    return {reading.answer, offers ? reading.url : "unset", offers ? reading.ver : "70"};
+    EXPECT_TRUE(offers || (reading.package.url.empty() && reading.package.ver.empty())) << text;
+    return {reading.answer, offers ? reading.package.url : "unset", offers ? reading.package.ver : "70"};
 }
 
 } // namespace
@@ -84,7 +84,7 @@ TEST(GatewayAnswer, BooleanVersionBecomesItsText)
 {
     const GatewayReading reading = readGatewayAnswer(R"({"code":0,"result":{"url":"u","version":true}})", "70", PackageProof::Digest);
     EXPECT_EQ(reading.answer, GatewayAnswer::Package);
-    EXPECT_EQ(reading.ver, "true");
+    EXPECT_EQ(reading.package.ver, "true");
 }
 
 TEST(GatewayAnswer, NestingBeyondTheParsersDepthLimitIsAnUnreadableAnswer)
@@ -195,8 +195,8 @@ TEST(GatewayAnswer, ThePackagesDigestAndSignatureAreReadOnlyInTheirExactForms)
         const PackageProof proof = c.proof == S ? PackageProof::Signature : PackageProof::Digest;
         const GatewayReading reading = readGatewayAnswer(text.c_str(), "70", proof);
         EXPECT_EQ(reading.answer, c.answer) << c.proof << " " << text;
-        EXPECT_EQ(reading.sha256, c.keptSha256) << c.proof << " " << text;
-        EXPECT_EQ(reading.signature, c.keptSignature) << c.proof << " " << text;
-        EXPECT_EQ(reading.url.empty(), c.answer != GatewayAnswer::Package) << c.proof << " " << text;
+        EXPECT_EQ(reading.package.sha256, c.keptSha256) << c.proof << " " << text;
+        EXPECT_EQ(reading.package.signature, c.keptSignature) << c.proof << " " << text;
+        EXPECT_EQ(reading.package.url.empty(), c.answer != GatewayAnswer::Package) << c.proof << " " << text;
     }
 }

@@ -2,7 +2,7 @@
 // targets check the shipped rule itself. The conversion is modelled on code page 936
 // (GBK), the launcher's home: a lead byte 0x81-0xFE needs a trail byte 0x40-0x7E or
 // 0x80-0xFE, and 0xFF stands for no character.
-#include "common/VersionFolderName.h"
+#include "common/AnsiText.h"
 
 bool convertsStrictlyFromAnsiCodePage(std::string_view text)
 {
