@@ -408,6 +408,16 @@ SwapOutcome swapOrUndo(const UpdateStage& stage, Journal& journal, bool recoveri
     return undoSwap(stage, journal) ? SwapOutcome::Undone : SwapOutcome::Stuck;
 }
 
+// Only a staging folder that is itself, where its parent lists it, is read or emptied:
+// a link planted in its name (one that wine resolves shows no reparse tag) would have
+// the elevated tool follow a journal from anywhere, or empty the folder it points to.
+bool isOwnStage(const UpdateStage& stage)
+{
+    std::wstring parentPlace;
+    const UniqueFileHandle parent = holdNamedFolder(stage.parent, parentPlace);
+    return parent && holdFolder(withoutTrailingSeparators(stage.folder), placeBelow(parentPlace, stage.name));
+}
+
 } // namespace
 
 bool stageBeside(const std::wstring& target, UpdateStage& stage)
@@ -434,6 +444,13 @@ void recoverUnfinishedUpdate(const UpdateStage& stage)
 {
     if (!exists(stage.folder))
         return;
+    if (!isOwnStage(stage)) {
+        // A reparse point goes as a link; one that cannot be told from a folder stays,
+        // and no update can stage there.
+        if (isFolderLinkPath(stage.folder))
+            removeFolderLink(withoutTrailingSeparators(stage.folder));
+        return;
+    }
     Journal journal;
     const bool read = !isFolderLinkPath(stage.folder) && readJournal(stage, journal);
     const SwapOutcome swap = read && journal.state == SwapState::Swapping ? swapOrUndo(stage, journal, true)
@@ -484,21 +501,10 @@ SwapOutcome swapStagedFiles(const UpdateStage& stage, const std::wstring& versio
 
 void removeStage(const UpdateStage& stage)
 {
-    // Only a folder that is itself, where its parent lists it, is emptied: a link
-    // planted in its name (one that wine resolves shows no reparse tag) would have the
-    // elevated tool empty the folder it points to. A reparse point goes as a link.
-    std::wstring parentPlace;
-    const UniqueFileHandle parent = holdNamedFolder(stage.parent, parentPlace);
-    UniqueFileHandle own =
-        parent ? holdFolder(withoutTrailingSeparators(stage.folder), placeBelow(parentPlace, stage.name))
-               : UniqueFileHandle();
-    if (!own) {
-        if (isFolderLinkPath(stage.folder))
-            removeFolderLink(withoutTrailingSeparators(stage.folder));
-        return;
-    }
-    own.reset(); // held, it could not be removed
-    removeFolderTreeAt(stage.folder);
+    if (isOwnStage(stage))
+        removeFolderTreeAt(stage.folder);
+    else if (isFolderLinkPath(stage.folder))
+        removeFolderLink(withoutTrailingSeparators(stage.folder));
 }
 
 bool renameHeldFile(const std::wstring& from, const std::wstring& to, bool replace)

@@ -232,6 +232,26 @@ def test_a_failure_while_staging_or_swapping_leaves_the_target_as_it_was(tmp_pat
             assert (tmp_path / "outside" / "lib.js").read_bytes() == b"outside"
 
 
+def test_a_link_planted_in_the_staging_folders_name_is_neither_followed_nor_emptied(tmp_path):
+    victim = tmp_path / "victim"
+    victim.mkdir()
+    (victim / "journal").write_bytes(b"planted")
+    (victim / "keep.txt").write_bytes(b"keep")
+    target = tmp_path / "install"
+    before = old_install(target)
+    (tmp_path / "install.~update").symlink_to(victim, target_is_directory=True)
+    archive = ziputil.write_zip(tmp_path / "u.zip", [entry("app.js", b"new app")])
+
+    result = run_tool("-u", "0", "2.0", winerig.winpath(archive), winerig.winpath(target), cwd=tmp_path)
+
+    assert result.stdout == header(winerig.winpath(archive), winerig.winpath(target)) + texts.console(
+        texts.NOT_STAGED % winerig.winpath(target))
+    assert_runtime_started_in(target)
+    assert packages.tree_contents(target, skip=[target / "launches.jsonl"]) == before
+    assert packages.tree_contents(victim) == {"journal": (7, hashlib.sha256(b"planted").hexdigest()),
+                                              "keep.txt": (4, hashlib.sha256(b"keep").hexdigest())}
+
+
 def test_a_file_the_client_still_holds_undoes_the_swap_after_the_retries(tmp_path):
     target = tmp_path / "install"
     before = old_install(target)
