@@ -97,7 +97,8 @@ bool take(const UpdateStage& stage, const std::wstring& sourceFolder, const std:
     const std::wstring source = composeLongPath(sourceFolder, name);
     const std::wstring relative = nameBelow(stage.target, composeLongPath(targetFolder, name));
     if (relative.empty() || nameBelow(asRoot(sourceFolder), source).empty()) {
-        std::printf("%s", consoleText(L"refusing " + name + L": the name points outside the destination folder\n").c_str());
+        const std::wstring line = L"refusing " + name + L": the name points outside the destination folder\n";
+        std::printf("%s", consoleText(line).c_str());
         return false;
     }
     // Held until the file is moved, so that no folder on the way can be swapped for a

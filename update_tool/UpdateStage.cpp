@@ -269,8 +269,8 @@ class Swapper {
 public:
     // `recovering`: the staged files are a killed run's, and are checked like the target's.
     Swapper(const UpdateStage& stage, bool recovering)
-        : m_recovering(recovering), m_stage(stage), m_target(stage.target, L""), m_incoming(stage.parent, stage.name + L"\\new"),
-          m_kept(stage.parent, stage.name + L"\\old")
+        : m_recovering(recovering), m_stage(stage), m_target(stage.target, L""),
+          m_incoming(stage.parent, stage.name + L"\\new"), m_kept(stage.parent, stage.name + L"\\old")
     {
     }
 
@@ -514,7 +514,8 @@ bool renameHeldFile(const std::wstring& from, const std::wstring& to, bool repla
         if (MoveFileExW(from.c_str(), to.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0))
             return true;
         const DWORD error = GetLastError();
-        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+        const bool held =
+            error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
         if (!held || waited >= kRetrySeconds * 1000)
             return false;
         Sleep(kRetryStepMs);
