@@ -49,6 +49,11 @@ TEST_F(UpdateToolMoveListedFiles, AFailedMovePutsEveryFileBackAndAWholeOneCreate
     EXPECT_EQ(readFile(source + L"\\lib\\a.js"), "a");
     EXPECT_EQ(readFile(target + L"\\old.js"), "old");
     EXPECT_FALSE(folderExists(target + L"\\lib"));
+    // A name that leaves the folders is refused, even where both would agree on it.
+    writeFile(root / L"escape.js", "outside");
+    EXPECT_FALSE(moveThroughStage(source, target, {L"lib/a.js", L"../escape.js"}));
+    EXPECT_EQ(readFile(root / L"escape.js"), "outside");
+    EXPECT_EQ(readFile(source + L"\\lib\\a.js"), "a");
 
     EXPECT_TRUE(moveThroughStage(source, target, {L"lib/a.js", L"lib\\b.js"}));
     EXPECT_EQ(readFile(target + L"\\lib\\a.js"), "a");
