@@ -185,8 +185,9 @@ bool readJournal(const UpdateStage& stage, Journal& journal)
 
 // The folders from a root down to the one a file lies in, held while files move in or
 // out of it (see holdFoldersBelow), so that none can be swapped for a link meanwhile.
-// The files of one folder come one after another, so the chain is kept until a file
-// of another folder asks for another.
+// The root is held once; a file in another folder keeps the folders its way shares
+// with the last one and holds only the rest, since the files of one folder, and of
+// sibling folders, come one after another.
 class HeldWay {
 public:
     // `root` ends in a backslash; every chain begins with the folders of `prefix`.
@@ -196,49 +197,76 @@ public:
     // `create` is set. A link on the way goes to `link`, as a path below the root.
     FolderChain reach(const std::wstring& folderPart, bool create, std::wstring& link)
     {
-        const std::wstring relative =
-            m_prefix.empty() ? folderPart : (folderPart.empty() ? m_prefix : m_prefix + L"\\" + folderPart);
-        if (m_holding && relative == m_relative)
+        if (!m_rootHeld) {
+            m_rootHeld = holdNamedFolder(m_root, m_rootPlace);
+            if (!m_rootHeld)
+                return FolderChain::Missing;
+        }
+        const std::vector<std::wstring> names = namesOf(
+            m_prefix.empty() ? folderPart : (folderPart.empty() ? m_prefix : m_prefix + L"\\" + folderPart));
+        std::size_t shared = 0;
+        while (shared < names.size() && shared < m_names.size() && names[shared] == m_names[shared])
+            ++shared;
+        if (shared == names.size() && shared == m_names.size())
             return FolderChain::Held;
-        m_holding = false;
-        m_held.clear();
-        std::wstring rootPlace;
-        UniqueFileHandle root = holdNamedFolder(m_root, rootPlace);
-        if (!root)
-            return FolderChain::Missing;
-        m_held.push_back(std::move(root));
-        FolderChain chain = holdFoldersBelow(m_root, rootPlace, relative, m_held, link);
+        m_names.resize(shared);
+        m_held.resize(shared);
+        m_places.resize(shared);
+
+        std::wstring base = m_root;
+        for (std::size_t i = 0; i < shared; ++i)
+            base += names[i] + L"\\";
+        std::wstring rest;
+        for (std::size_t i = shared; i < names.size(); ++i)
+            rest += (rest.empty() ? L"" : L"\\") + names[i];
+        const std::wstring basePlace = shared ? m_places.back() : m_rootPlace;
+        std::wstring failed;
+        FolderChain chain = holdFoldersBelow(base, basePlace, rest, m_held, failed);
         if (chain == FolderChain::Missing && create) {
-            m_held.resize(1);
+            m_held.resize(shared);
             for (std::size_t end = 0; end != std::wstring::npos;) {
-                end = relative.find(L'\\', end + 1);
-                CreateDirectoryW((m_root + relative.substr(0, end)).c_str(), nullptr);
+                end = rest.find(L'\\', end + 1);
+                CreateDirectoryW((base + rest.substr(0, end)).c_str(), nullptr);
             }
-            chain = holdFoldersBelow(m_root, rootPlace, relative, m_held, link);
+            chain = holdFoldersBelow(base, basePlace, rest, m_held, failed);
         }
-        m_holding = chain == FolderChain::Held;
-        m_relative = relative;
-        m_place = rootPlace;
-        for (std::size_t start = 0; m_holding && start < relative.size();) {
-            std::size_t end = relative.find(L'\\', start);
-            if (end == std::wstring::npos)
-                end = relative.size();
-            m_place = placeBelow(m_place, relative.substr(start, end - start));
-            start = end + 1;
+        if (chain != FolderChain::Held) {
+            link = base.substr(m_root.size()) + failed;
+            m_names.clear();
+            m_held.clear();
+            m_places.clear();
+            return chain;
         }
+        for (std::size_t i = shared; i < names.size(); ++i)
+            m_places.push_back(placeBelow(i ? m_places.back() : m_rootPlace, names[i]));
+        m_names = names;
         return chain;
     }
 
     // Where the folder last reached lies (see placeOf).
-    const std::wstring& place() const { return m_place; }
+    const std::wstring& place() const { return m_places.empty() ? m_rootPlace : m_places.back(); }
 
 private:
+    static std::vector<std::wstring> namesOf(const std::wstring& relative)
+    {
+        std::vector<std::wstring> names;
+        for (std::size_t start = 0; start < relative.size();) {
+            std::size_t end = relative.find(L'\\', start);
+            if (end == std::wstring::npos)
+                end = relative.size();
+            names.push_back(relative.substr(start, end - start));
+            start = end + 1;
+        }
+        return names;
+    }
+
     std::wstring m_root;
     std::wstring m_prefix;
-    std::wstring m_relative;
-    std::wstring m_place;
-    bool m_holding = false;
-    std::vector<UniqueFileHandle> m_held;
+    UniqueFileHandle m_rootHeld;
+    std::wstring m_rootPlace;
+    std::vector<std::wstring> m_names;      // the folders held below the root, in order
+    std::vector<UniqueFileHandle> m_held;   // one for each
+    std::vector<std::wstring> m_places;     // and where each lies
 };
 
 std::wstring folderPartOf(const std::wstring& name)
@@ -297,7 +325,8 @@ public:
         const std::wstring incoming = m_stage.incoming() + name;
         const std::wstring target = m_stage.target + name;
         const std::wstring kept = m_stage.kept() + name;
-        if (!exists(incoming))
+        // Only a killed run's swap can have been taken this far already.
+        if (m_recovering && !exists(incoming))
             return true;
         const DWORD attributes = GetFileAttributesW(target.c_str());
         const bool present = attributes != INVALID_FILE_ATTRIBUTES;
@@ -307,7 +336,7 @@ public:
             return false;
         }
         const bool moved = !(present && (attributes & FILE_ATTRIBUTE_DIRECTORY)) &&
-                           (!present || exists(kept) || renameHeldFile(target, kept, false)) &&
+                           (!present || (m_recovering && exists(kept)) || renameHeldFile(target, kept, false)) &&
                            renameHeldFile(incoming, target, true);
         if (!moved)
             printLine(L"couldn't replace " + shown(name) + L", the update is undone\n");
