@@ -21,7 +21,7 @@ import launcher
 import packages
 import texts
 import winerig
-from hostile_rig import DEFAULT_QUERY
+from launcher import DEFAULT_QUERY
 
 SEED = 20261207
 KEYED = winerig.package_private_key() is not None
