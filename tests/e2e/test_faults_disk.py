@@ -21,7 +21,6 @@ from packages import files_below
 from update_tool_rig import launches, place_runtime, run_tool, wait_for_launches
 
 
-
 def write_files(folder, files):
     for name, data in files.items():
         (folder / name).parent.mkdir(parents=True, exist_ok=True)

@@ -21,7 +21,6 @@ GATEWAY_PORT = winerig.GATEWAY_PORT  # the gateway compiled into the build
 KEYED = winerig.package_private_key() is not None
 
 
-
 pytestmark = pytest.mark.usefixtures("install_root")
 
 
