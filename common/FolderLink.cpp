@@ -8,12 +8,17 @@
 
 namespace {
 
-bool removeOpenedLink(const UniqueFileHandle& link)
+BOOL readTagOf(HANDLE item, FILE_ATTRIBUTE_TAG_INFO* tag)
+{
+    return GetFileInformationByHandleEx(item, FileAttributeTagInfo, tag, sizeof(*tag));
+}
+
+bool removeOpenedLink(const UniqueFileHandle& link, LinkTagReader readTag = readTagOf)
 {
     if (!link)
         return false;
     FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!GetFileInformationByHandleEx(link.get(), FileAttributeTagInfo, &tag, sizeof(tag)))
+    if (!readTag(link.get(), &tag))
         return false;
     const bool isLink = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                         (tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT ||
@@ -60,9 +65,14 @@ bool isFolderLinkPath(const std::wstring& path)
 
 bool removeFolderLink(const std::wstring& path)
 {
+    return removeFolderLink(path, readTagOf);
+}
+
+bool removeFolderLink(const std::wstring& path, LinkTagReader readTag)
+{
     const UniqueFileHandle link(CreateFileW(path.c_str(), kLinkAccess, kShareAll, nullptr,
                                             OPEN_EXISTING, kOpenLinkItself, nullptr));
-    return removeOpenedLink(link);
+    return removeOpenedLink(link, readTag);
 }
 
 bool removeFolderLink(const std::string& path)

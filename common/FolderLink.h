@@ -29,6 +29,12 @@ bool isFolderLinkPath(const std::wstring& path);
 bool removeFolderLink(const std::wstring& path);
 bool removeFolderLink(const std::string& path); // ANSI code page
 
+// For tests: the same, with the opened item's tag read through `readTag` instead of
+// GetFileInformationByHandleEx, so that an ordinary folder can show a link's tag
+// where no link opens as itself (wine).
+using LinkTagReader = BOOL (*)(HANDLE item, FILE_ATTRIBUTE_TAG_INFO* tag);
+bool removeFolderLink(const std::wstring& path, LinkTagReader readTag);
+
 // Folders held while a walk or an unpack works in them. A check by name followed by a
 // use by name leaves time to swap the folder for a link in between; a held folder
 // cannot be swapped, because the handle shares reading and writing but not deletion,

@@ -2,7 +2,6 @@
 published the way a vendor publishes a release: tools/zorvik-release pack makes the
 release folder (signed with the build's package key when the build has one), and
 tools/zorvik-release serve offers it as the gateway and package server."""
-import os
 import pathlib
 import shutil
 import subprocess
@@ -31,12 +30,7 @@ def say(text):
 
 
 def screenshot(name):
-    OUTPUT.mkdir(exist_ok=True)
-    path = OUTPUT / f"{name}.png"
-    env = dict(os.environ, DISPLAY=winerig.wine_env()["DISPLAY"])
-    subprocess.run(["import", "-window", "root", str(path)], env=env, check=False,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    say(f"  screenshot {path.relative_to(REPO)}")
+    say(f"  screenshot {launcher.screenshot(name, OUTPUT).relative_to(REPO)}")
 
 
 def publish(work):

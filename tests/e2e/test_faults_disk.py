@@ -6,7 +6,6 @@ version is lost or cut short: every one is whole, old or new, in the installed f
 or still in the folder it was to come from; nothing old is installed as new."""
 import contextlib
 import os
-import pathlib
 import stat
 
 import pytest
@@ -16,14 +15,9 @@ import packages
 import texts
 import winerig
 from gateway import Reply
+from launcher import DEFAULT_QUERY
+from packages import files_below
 from update_tool_rig import launches, place_runtime, run_tool, wait_for_launches
-
-QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
-
-
-def files_below(folder):
-    folder = pathlib.Path(folder)
-    return {p.relative_to(folder).as_posix(): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
 
 
 def write_files(folder, files):
@@ -35,12 +29,6 @@ def write_files(folder, files):
 @pytest.fixture
 def gw(gateway_factory):
     return gateway_factory(port=winerig.GATEWAY_PORT)
-
-
-def log_messages(debug, pid):
-    """The launcher's own log lines (time stamp cut); the raw texts of the query
-    (record values, the answer) carry no time stamp and are left out."""
-    return [text[22:] for _, text in debug.records(pid) if launcher.LOG_PREFIX.match(text)]
 
 
 def test_read_only_file_in_the_replaced_folder_fails_the_apply_and_loses_nothing(tmp_path, gw, install_root):
@@ -55,7 +43,7 @@ def test_read_only_file_in_the_replaced_folder_fails_the_apply_and_loses_nothing
     write_files(install_root / "app" / "71", old)
     read_only = install_root / "app" / "71" / "js" / "vendor" / "lib.js"
     os.chmod(read_only, stat.S_IRUSR)  # wine shows a file without write permission as read-only
-    gw.expect("POST", "/gateway.php", body=QUERY,
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY,
               reply=Reply.json({"code": 0, "result": {"url": gw.url("/p.zip"), "version": "71"}}))
     gw.expect("GET", "/p.zip", reply=Reply(packages.package()))
     folder = launcher.make_launcher_folder(tmp_path, "client app")
@@ -67,7 +55,7 @@ def test_read_only_file_in_the_replaced_folder_fails_the_apply_and_loses_nothing
                 assert launcher.eventually(dialog.status, texts.STATUS_APPLY_FAILED) == texts.STATUS_APPLY_FAILED
                 assert dialog.button() == texts.CAPTION_OK
                 pid = debug.first_pid()
-                messages = log_messages(debug, pid)
+                messages = debug.messages(pid, logged_only=True)
                 apply_start = texts.gbk(texts.LOG_APPLY_START % staging_windows)
                 assert messages[-2:] == [apply_start, texts.gbk(texts.LOG_APPLY_FAILED)], messages[-4:]
 
@@ -89,7 +77,7 @@ def test_read_only_file_in_the_replaced_folder_fails_the_apply_and_loses_nothing
         os.chmod(read_only, stat.S_IRUSR | stat.S_IWUSR)
 
     # Once the file may be deleted, the next start installs.
-    gw.expect("POST", "/gateway.php", body=QUERY,
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY,
               reply=Reply.json({"code": 0, "result": {"url": gw.url("/p.zip"), "version": "71"}}))
     gw.expect("GET", "/p.zip", reply=Reply(packages.package()))
     with launcher.RunningLauncher(folder) as run:
@@ -183,7 +171,7 @@ def test_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, inst
                                "app/temp72/js/app.js": old_app["js/app.js"],
                                "app/temp72/js/stray.js": b"not in any package"})
     for _ in range(2):
-        gw.expect("POST", "/gateway.php", body=QUERY,
+        gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY,
                   reply=Reply.json({"code": 0, "result": {"url": gw.url("/p72.zip"), "version": "72"}}))
         gw.expect("GET", "/p72.zip", reply=Reply(packages.package(new_app)))
     folder = launcher.make_launcher_folder(tmp_path, "client app")
@@ -199,7 +187,7 @@ def test_left_over_that_cannot_be_replaced_is_never_installed(tmp_path, gw, inst
                 status = launcher.eventually(dialog.status, texts.STATUS_UNPACK_FAILED)
                 assert status == texts.STATUS_UNPACK_FAILED, files_below(install_root / "app")
                 assert dialog.button() == texts.CAPTION_OK
-                assert texts.gbk(log) in log_messages(debug, debug.first_pid())
+                assert texts.gbk(log) in debug.messages(debug.first_pid(), logged_only=True)
                 dialog.click(launcher.CANCEL)
                 assert run.wait() == 0
         assert not (install_root / "app" / "72").exists()
@@ -218,7 +206,7 @@ def test_disk_that_fills_during_the_download_is_a_failed_download(tmp_path, gw, 
     # The package (or a server that never stops sending) outgrows the disk: the write
     # fails, and the file it cut short is deleted before anything could unpack it.
     body = os.urandom(1024 * 1024)
-    gw.expect("POST", "/gateway.php", body=QUERY,
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY,
               reply=Reply.json({"code": 0, "result": {"url": gw.url("/big.zip"), "version": "71"}}))
     gw.expect("GET", "/big.zip", reply=Reply(body))
     folder = launcher.make_launcher_folder(tmp_path, "client app")

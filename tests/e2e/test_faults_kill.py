@@ -13,7 +13,6 @@ ZORVIK_FAULT_RUNS=n repeats every kill point n times (default 1).
 """
 import dataclasses
 import os
-import pathlib
 import time
 
 import pytest
@@ -23,8 +22,9 @@ import packages
 import texts
 import winerig
 from gateway import Reply
+from launcher import DEFAULT_QUERY
+from packages import files_below
 
-QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
 STATUS_EXTRACTED = texts.phase(texts.PHASE_EXTRACT, 100)
 RUNS = int(os.environ.get("ZORVIK_FAULT_RUNS", "1"))
 # A whole install of the bulky package on a loaded machine; only ever a bound.
@@ -56,12 +56,6 @@ def answer(url, version):
 
 def size(path):
     return path.stat().st_size if path.exists() else -1
-
-
-def files_below(folder):
-    """{relative name with "/": bytes} of every file below `folder`."""
-    folder = pathlib.Path(folder)
-    return {p.relative_to(folder).as_posix(): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
 
 
 def count_files(folder):
@@ -199,7 +193,7 @@ def test_install_killed_at_a_stage_ends_installed_on_the_next_start(tmp_path, gw
     folder = launcher.make_launcher_folder(tmp_path, "client app")
     if point.old_folder:
         make_old_folder(install_root)
-    expect_install(gw, "71", QUERY, PACKAGE_PATH, held=point.held_download)
+    expect_install(gw, "71", DEFAULT_QUERY, PACKAGE_PATH, held=point.held_download)
 
     with launcher.debug_output(tmp_path, hold=point.hold) as debug:
         with launcher.RunningLauncher(folder) as run:
@@ -212,11 +206,11 @@ def test_install_killed_at_a_stage_ends_installed_on_the_next_start(tmp_path, gw
     assert launcher.launches(folder) == []
 
     # The next start with a working gateway installs over whatever was left.
-    expect_install(gw, "71", QUERY, PACKAGE_PATH)
+    expect_install(gw, "71", DEFAULT_QUERY, PACKAGE_PATH)
     install_and_check(folder, install_root, "71", APP)
 
     # And what is left then does not stand in the way of a later install.
     (install_root / "jsver.txt").unlink()
-    expect_install(gw, "72", QUERY, "/packages/erp-72.zip")
+    expect_install(gw, "72", DEFAULT_QUERY, "/packages/erp-72.zip")
     install_and_check(folder, install_root, "72", LATER_APP)
     assert files_below(install_root / "app" / "71") == APP

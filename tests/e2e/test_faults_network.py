@@ -13,8 +13,8 @@ import packages
 import texts
 import winerig
 from gateway import Reply
+from launcher import DEFAULT_QUERY
 
-QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
 
 pytestmark = pytest.mark.usefixtures("install_root")
 
@@ -66,7 +66,7 @@ def test_answer_cut_by_a_reset_fails_the_check_and_the_retry_installs(tmp_path, 
     full = answer(gw.url("/p.zip"))
     body = answer(gw.url("/p.zip")).body + b" " * 3000
     head = len(Reply(body=body, headers=full.headers).wire()) - len(body)
-    gw.expect("POST", "/gateway.php", body=QUERY,
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY,
               reply=Reply(body=body, headers=full.headers,
                           reset_after=20 if cut == "in-headers" else head + 40))
     run, dialog = start(tmp_path)
@@ -82,7 +82,7 @@ def test_answer_cut_by_a_reset_fails_the_check_and_the_retry_installs(tmp_path, 
         assert dialog.button() == texts.CAPTION_RETRY
         assert nothing_installed(install_root)
 
-        gw.expect("POST", "/gateway.php", body=QUERY, reply=full)
+        gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=full)
         gw.expect("GET", "/p.zip", reply=Reply(packages.package()))
         dialog.click(launcher.ACTION)
         wait_for(dialog, texts.STATUS_INSTALLED)
@@ -93,11 +93,11 @@ def test_answer_cut_by_a_reset_fails_the_check_and_the_retry_installs(tmp_path, 
 def test_dialog_answers_while_the_worker_waits_and_cancel_ends_it_at_once(tmp_path, gw, install_root, stall):
     if stall == "answer-held":
         # The gateway takes the request and sends nothing back.
-        gw.expect("POST", "/gateway.php", body=QUERY, reply=Reply.json({"code": 1}, hold_after=0))
+        gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=Reply.json({"code": 1}, hold_after=0))
         shown, requests = texts.STATUS_CHECKING, 1
     else:
         large = packages.large_package()
-        gw.expect("POST", "/gateway.php", body=QUERY, reply=answer(gw.url("/p.zip")))
+        gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(gw.url("/p.zip")))
         gw.expect("GET", "/p.zip", reply=Reply(large, drip=(2048, 0.25)))  # about a minute
         shown, requests = texts.PHASE_DOWNLOAD, 2
     run, dialog = start(tmp_path)
@@ -166,7 +166,7 @@ def test_package_server_certificate_is_always_refused(tmp_path, gw, gateway_fact
         # The trusted localhost certificate, asked for under another name.
         server = gw
         url = f"https://127.0.0.1:{gw.port}/p.zip"
-    gw.expect("POST", "/gateway.php", body=QUERY, reply=answer(url), times=3)
+    gw.expect("POST", "/gateway.php", body=DEFAULT_QUERY, reply=answer(url), times=3)
     run, dialog = start(tmp_path)
     with run:
         for _ in range(2):

@@ -2,7 +2,7 @@
 launcher's real network pass: the HTTP client over HTTPS to the local gateway, the
 answer's reading, the paths it sets and the download and deployment that follow.
 
-All of them go through hostile_driver (the launcher's UpdateTool in-process, one
+All of them go through hostile_driver (the launcher's own worker in-process, one
 fresh install root per answer); a representative subset also through the real
 ZorvikUpdate.exe and its dialog. Whatever arrives: no crash, only the launcher's
 documented status texts with the flags that belong to them, and nothing created,
@@ -21,7 +21,7 @@ import launcher
 import packages
 import texts
 import winerig
-from hostile_rig import DEFAULT_QUERY
+from launcher import DEFAULT_QUERY
 
 SEED = 20261207
 KEYED = winerig.package_private_key() is not None
@@ -100,10 +100,26 @@ def _outcome(query):
     """Which documented outcome the query's texts and flags show, or None."""
     got = (query["status"], query["button"], query["busy"], query["failed"], query["launch"], query["assigned"])
     for name, expected in QUERY_OUTCOMES.items():
-        if got == expected and (name != "no-update" or query["url"] == "") and \
-                (name != "package" or query["url"] != ""):
+        if got == expected and (name != "no-update" or not query["went_on"]) and \
+                (name != "package" or query["went_on"]):
             return name
     return None
+
+
+def _query_and_download(record):
+    """The worker's pass as its query's part and its download's. The driver looked
+    when the query returned; a pass that went on shows a download phase or outcome
+    after that, whose texts no query outcome has. One that did not ended with the
+    query's outcome, which belongs to the query with the flags it set."""
+    query, after = record.pop("query"), record.pop("after")
+    went_on = any(t.startswith(texts.PHASE_PREFIXES) or t in texts.DOWNLOAD_STATUSES for t in after["status"])
+    flags = {k: after[k] for k in ("busy", "failed", "launch")}
+    record["query"] = dict(query, went_on=went_on) if went_on else \
+        dict(query, **flags, went_on=False, status=query["status"] + after["status"],
+             button=query["button"] + after["button"])
+    record["download"] = dict(flags, status=after["status"] if went_on else [],
+                              button=query["button"] + after["button"])
+    return record
 
 
 def _final_status(record):
@@ -139,7 +155,8 @@ def campaign(tmp_path_factory, trusted_ca, servers, answers):
     finally:
         gw.stop()
     return {
-        "code": code, "ended": ended, "records": records, "gateway": gw, "roots": roots,
+        "code": code, "ended": ended, "records": [_query_and_download(r) for r in records],
+        "gateway": gw, "roots": roots,
         "root_of": lambda i: winerig.winpath(roots) + f"\\a{i}",
         "prefix": rig.changes(prefix_before, rig.prefix_snapshot()),
         "tmp": rig.changes(tmp_before, rig.snapshot(basetemp, skip)),
@@ -216,7 +233,7 @@ def test_nothing_outside_the_install_roots_was_touched(campaign, answers):
 
     roots = campaign["roots"]
     expected_roots = {f"a{r['case']}" for r in campaign["records"]
-                      if r["query"]["assigned"] and r["query"]["url"]}
+                      if r["query"]["assigned"] and r["query"]["went_on"]}
     assert {p.name for p in roots.iterdir()} <= expected_roots
     wrong = []
     for answer, record in zip(answers, campaign["records"]):

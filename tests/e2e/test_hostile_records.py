@@ -16,7 +16,7 @@ import hostile_rig as rig
 import launcher
 import texts
 import winerig
-from hostile_rig import DEFAULT_QUERY
+from launcher import DEFAULT_QUERY
 
 SEED = 20261208
 REFUSAL = gateway.Reply(b'{"code":1}')

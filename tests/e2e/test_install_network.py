@@ -15,11 +15,10 @@ import texts
 import winerig
 import ziputil
 from gateway import Reply
+from launcher import DEFAULT_QUERY
 
 GATEWAY_PORT = winerig.GATEWAY_PORT  # the gateway compiled into the build
-DEFAULT_QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
 KEYED = winerig.package_private_key() is not None
-
 
 
 pytestmark = pytest.mark.usefixtures("install_root")
@@ -353,8 +352,7 @@ def test_package_that_fails_its_crc_installs_nothing_and_a_later_start_installs(
             dialog = launcher.Dialog().wait()
             wait_for(dialog, texts.STATUS_UNPACK_FAILED)
             assert dialog.button() == texts.CAPTION_OK
-            messages = [text[22:] for _, text in debug.records(debug.first_pid())
-                        if launcher.LOG_PREFIX.match(text)]
+            messages = debug.messages(debug.first_pid(), logged_only=True)
             assert texts.gbk(log) in messages, messages[-4:]
             press_and_expect_nothing(dialog, run, folder)
             dialog.click(launcher.CANCEL)

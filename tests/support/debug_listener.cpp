@@ -16,6 +16,7 @@
 // when OUTPUT_FILE.release (or .stop) appears. A string logged right after the
 // matched one may take the mutex first; then there is no hold and the listener
 // creates OUTPUT_FILE.missed instead.
+#include "tests/support/DebugOutputBuffer.h"
 #include "tests/support/TextConversion.h"
 
 #include <windows.h>
@@ -28,11 +29,6 @@ namespace {
 constexpr UINT kLogCodePage = 936;
 // Ample for a writer between signalling its string and releasing the mutex.
 constexpr DWORD kMutexTakeoverMs = 500;
-
-struct DbwinBuffer {
-    DWORD processId;
-    char data[4096 - sizeof(DWORD)];
-};
 
 bool exists(const std::wstring& path)
 {
@@ -65,34 +61,30 @@ int wmain(int argc, wchar_t** argv)
     }
     const std::wstring output = argv[1];
 
-    HANDLE bufferReady = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
-    HANDLE dataReady = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
-    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                        sizeof(DbwinBuffer), L"DBWIN_BUFFER");
+    DebugOutputBuffer buffer;
     // The writers' own mutex: OutputDebugStringA creates it under this name too.
     HANDLE writersMutex = CreateMutexW(nullptr, FALSE, L"DBWinMutex");
-    if (!bufferReady || !dataReady || !mapping || !writersMutex)
+    if (!buffer.ready() || !writersMutex)
         return 3;
-    auto* buffer = static_cast<DbwinBuffer*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
     HANDLE file = CreateFileW(output.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE,
                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (!buffer || file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE)
         return 3;
 
     touch(output + L".ready");
 
-    SetEvent(bufferReady);
+    buffer.release();
     while (!exists(output + L".stop")) {
-        if (WaitForSingleObject(dataReady, 100) != WAIT_OBJECT_0)
+        DWORD sender = 0;
+        std::string text;
+        if (!buffer.take(100, sender, text))
             continue;
-        const size_t length = strnlen(buffer->data, sizeof(buffer->data));
-        const std::string header =
-            std::to_string(buffer->processId) + " " + std::to_string(length) + "\n";
-        if (!writeAll(file, header.data(), header.size()) ||
-            !writeAll(file, buffer->data, length) || !writeAll(file, "\n", 1))
+        const std::string header = std::to_string(sender) + " " + std::to_string(text.size()) + "\n";
+        if (!writeAll(file, header.data(), header.size()) || !writeAll(file, text.data(), text.size()) ||
+            !writeAll(file, "\n", 1))
             return 4;
 
-        if (!holdText.empty() && std::string(buffer->data, length).find(holdText) != std::string::npos) {
+        if (!holdText.empty() && text.find(holdText) != std::string::npos) {
             holdText.clear(); // one hold per run
             // The writer lets go of the mutex right after signalling the data. When
             // its next string has taken the mutex first, it waits for the buffer
@@ -106,7 +98,7 @@ int wmain(int argc, wchar_t** argv)
                 ReleaseMutex(writersMutex);
             }
         }
-        SetEvent(bufferReady);
+        buffer.release();
     }
     CloseHandle(file);
     return 0;

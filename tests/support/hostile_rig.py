@@ -9,7 +9,6 @@ import subprocess
 import winerig
 
 DRIVER = winerig.BIN / "hostile_driver.exe"
-DEFAULT_QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
 
 
 def run_driver(*args, out, timeout=600):

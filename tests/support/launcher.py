@@ -33,6 +33,9 @@ ACTION = 1009
 CANCEL = 1010
 ABOUT_OK = 1
 
+# The query a launcher sends with the record's defaults (no record, or none that loads).
+DEFAULT_QUERY = b"a=getVersionConfig&m=Platform&platform=2&type=1&version=70"
+
 LOG_PREFIX = re.compile(rb"\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] ")
 
 # Ample for a loaded machine; only ever a limit on waiting, never a measurement.
@@ -113,11 +116,12 @@ def make_launcher_folder(parent, name="launcher", runtime=True):
 
 
 def launches(folder):
-    """The starts the stub runtime in `folder` recorded, oldest first."""
+    """The starts the stub runtime (erp.exe or nw.exe) in `folder` recorded, oldest
+    first."""
     log = pathlib.Path(folder) / "launches.jsonl"
     if not log.exists():
         return []
-    return [json.loads(line) for line in log.read_text(encoding="utf-8").splitlines()]
+    return [json.loads(line) for line in log.read_text(encoding="utf-8").splitlines() if line]
 
 
 # What the probe may do twice: readings, and waits (whose own exit code 1 comes with a
@@ -318,19 +322,24 @@ class DebugRecords:
             at = body_end + 1
         return [r for r in found if pid is None or r[0] == pid]
 
-    def messages(self, pid):
-        """The messages of one process with their time-stamp prefix checked and cut."""
+    def messages(self, pid, logged_only=False):
+        """The messages of one process with their time-stamp prefix checked and cut.
+        logged_only: the launcher's own log lines alone; the raw texts of the query
+        (record values, the answer) carry no time stamp and are left out."""
         out = []
         for _, line in self.records(pid):
-            assert LOG_PREFIX.match(line), line
-            out.append(line[22:])
+            stamped = LOG_PREFIX.match(line)
+            assert stamped or logged_only, line
+            if stamped:
+                out.append(line[22:])
         return out
 
 
-def screenshot(name):
-    """Saves the whole display as test-artifacts/<name>.png for a person to look at;
-    a missing screenshot never fails a test."""
-    ARTIFACTS.mkdir(parents=True, exist_ok=True)
+def screenshot(name, folder=ARTIFACTS):
+    """Saves the whole display as <folder>/<name>.png (test-artifacts/ by default) for
+    a person to look at, and returns its path; a missing screenshot never fails a test."""
+    folder.mkdir(parents=True, exist_ok=True)
     env = dict(os.environ, DISPLAY=winerig.wine_env()["DISPLAY"])
-    subprocess.run(["import", "-window", "root", str(ARTIFACTS / f"{name}.png")],
+    subprocess.run(["import", "-window", "root", str(folder / f"{name}.png")],
                    env=env, capture_output=True, timeout=60)
+    return folder / f"{name}.png"

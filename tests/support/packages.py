@@ -89,3 +89,9 @@ def tree_contents(root, skip=()):
             data = path.read_bytes()
             found[path.relative_to(root).as_posix()] = (len(data), hashlib.sha256(data).hexdigest())
     return found
+
+
+def files_below(folder):
+    """{relative name with "/": bytes} of every file below `folder`."""
+    folder = pathlib.Path(folder)
+    return {p.relative_to(folder).as_posix(): p.read_bytes() for p in folder.rglob("*") if p.is_file()}

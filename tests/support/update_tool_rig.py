@@ -4,11 +4,11 @@ The tool reports only through its exit code, standard output (GBK, CRLF line end
 the runtime's text mode), the files it writes, the runtime it starts and the registry.
 """
 import contextlib
-import json
 import shutil
 import time
 
 import winerig
+from launcher import launches
 
 UPDATE = winerig.BIN / "update.exe"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
@@ -27,13 +27,6 @@ def place_runtime(folder, sleeping=False):
     if sleeping:
         (folder / "stub-sleep").write_bytes(b"")
     return folder / "nw.exe"
-
-
-def launches(folder):
-    log = folder / "launches.jsonl"
-    if not log.exists():
-        return []
-    return [json.loads(line) for line in log.read_text(encoding="utf-8").splitlines() if line]
 
 
 def wait_for_launches(folder, count=1, timeout=60):

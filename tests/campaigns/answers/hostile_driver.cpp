@@ -4,9 +4,10 @@
 //
 //   hostile_driver answers OUT BASE LAUNCHER_DIR COUNT
 //       COUNT network passes against the built-in gateway, which the caller has primed
-//       with one answer per pass: install check (no record), version query, download
-//       step, and a load of the record that deployment saved. Install root of pass i:
-//       BASE\a<i>.
+//       with one answer per pass: install check (no record), the launcher's own worker
+//       (updateWorker), and a load of the record that deployment saved. "query" is
+//       what the worker's afterQuery hook saw, "after" what the pass showed after it.
+//       Install root of pass i: BASE\a<i>.
 //   hostile_driver records OUT CASES COUNT
 //       For case i: VersionRecord::load(CASES\r<i>\root\jsver.txt), then the install
 //       check with launcher folder CASES\r<i>\launcher\ and, when it finds no install,
@@ -106,29 +107,31 @@ int runAnswers(std::FILE* out, const std::string& base, const std::string& launc
         dialog.attach(*tool);
         const bool installed = tool->checkInstallation();
         startPass(*tool);
-        // The worker's pass in its two steps: a query that ends the pass is shown at
-        // once, one that offers a package goes on to the download.
-        const VersionOffer offer = tool->queryVersion();
-        if (offer.ending)
-            tool->finishPass(*offer.ending);
-        const bool assigned = !offer.ending || *offer.ending == WorkerOutcome::NoUpdate;
-        std::string line = "{\"case\":" + std::to_string(i) + ",\"installed\":" + (installed ? "1" : "0") +
-                           ",\"query\":{\"status\":" + jsonTexts(dialog.status.texts) +
-                           ",\"button\":" + jsonTexts(dialog.button.texts) + "," + flags(*tool) +
-                           ",\"assigned\":" + (assigned ? "1" : "0") + ",\"url\":" +
-                           hex(offer.package.url) + "," + pathsOf(*tool) + "}";
-        const size_t shownBefore = dialog.status.texts.size();
-        if (!offer.ending)
-            tool->finishPass(tool->downloadPackage(offer));
-        // Texts of the download step alone, the percentages left out.
-        std::vector<std::wstring> later(dialog.status.texts.begin() + static_cast<std::ptrdiff_t>(shownBefore),
-                                        dialog.status.texts.end());
+        // The worker's own look once its query has returned, before it ends the pass or
+        // goes on to the download. The online road leaves the folders unnamed, so a
+        // named one is the answer's.
+        std::string query;
+        size_t statusShown = 0;
+        size_t buttonShown = 0;
+        tool->afterQuery = [&] {
+            statusShown = dialog.status.texts.size();
+            buttonShown = dialog.button.texts.size();
+            query = "{\"status\":" + jsonTexts(dialog.status.texts) + ",\"button\":" + jsonTexts(dialog.button.texts) +
+                    "," + flags(*tool) + ",\"assigned\":" + (tool->targetDir.empty() ? "0" : "1") + "," +
+                    pathsOf(*tool) + "}";
+        };
+        updateWorker(tool.get());
+        const auto since = [](const std::vector<std::wstring>& texts, size_t shown) {
+            return std::vector<std::wstring>(texts.begin() + static_cast<std::ptrdiff_t>(shown), texts.end());
+        };
         // What the next start of the launcher will find in the record deployment saved.
         VersionRecord saved;
         const bool savedLoads = saved.load(tool->recordPath);
-        line += ",\"download\":{\"status\":" + jsonTexts(later) + ",\"button\":" + jsonTexts(dialog.button.texts) +
-                "," + flags(*tool) + "},\"saved\":{\"loads\":" + (savedLoads ? "1" : "0") +
-                ",\"ver\":" + hex(saved.getVer()) + "}}\n";
+        const std::string line =
+            "{\"case\":" + std::to_string(i) + ",\"installed\":" + (installed ? "1" : "0") + ",\"query\":" + query +
+            ",\"after\":{\"status\":" + jsonTexts(since(dialog.status.texts, statusShown)) +
+            ",\"button\":" + jsonTexts(since(dialog.button.texts, buttonShown)) + "," + flags(*tool) +
+            "},\"saved\":{\"loads\":" + (savedLoads ? "1" : "0") + ",\"ver\":" + hex(saved.getVer()) + "}}\n";
         std::fputs(line.c_str(), out);
         std::fflush(out);
     }

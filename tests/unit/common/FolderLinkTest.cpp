@@ -53,27 +53,52 @@ TEST(FolderLink, TargetOfALinkIsNeverRemoved)
     EXPECT_TRUE(folderExists(root / L"empty"));
 }
 
+ULONG g_shownTag = 0;
+
+// The opened item's own attributes, shown with the reparse tag g_shownTag.
+BOOL showTag(HANDLE item, FILE_ATTRIBUTE_TAG_INFO* tag)
+{
+    if (!GetFileInformationByHandleEx(item, FileAttributeTagInfo, tag, sizeof(*tag)))
+        return FALSE;
+    tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    tag->ReparseTag = g_shownTag;
+    return TRUE;
+}
+
 TEST(FolderLink, LinkThatOpensAsItselfIsRemoved)
 {
+    // Wine opens a link as its target even when asked for the link itself, so none
+    // of its links shows a link's tag; an empty folder that shows one stands in.
     TempFolder root;
     makeFolder(root / L"target");
-    if (!makeFolderLink(root / L"link", root / L"target"))
-        GTEST_SKIP() << "this system cannot make folder links from a program";
-    const UniqueFileHandle opened(CreateFileW((root / L"link").c_str(), FILE_READ_ATTRIBUTES,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                              nullptr, OPEN_EXISTING,
-                                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                              nullptr));
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    GetFileInformationByHandleEx(opened.get(), FileAttributeTagInfo, &tag, sizeof(tag));
-    if (!(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        GTEST_SKIP() << "this file system resolves the link even when asked for the link "
-                        "itself (wine with Unix symbolic links), so it is left in place";
+    writeFile(root / L"target\\kept.txt", "kept");
+    for (const ULONG tag : {IO_REPARSE_TAG_MOUNT_POINT, IO_REPARSE_TAG_SYMLINK}) {
+        makeFolder(root / L"link");
+        g_shownTag = tag;
+        EXPECT_TRUE(removeFolderLink(root / L"link", showTag)) << tag;
+        EXPECT_EQ(GetFileAttributesW((root / L"link").c_str()), INVALID_FILE_ATTRIBUTES) << tag;
+    }
+    // Another kind of reparse point is no folder link.
+    makeFolder(root / L"other");
+    g_shownTag = IO_REPARSE_TAG_HSM;
+    EXPECT_FALSE(removeFolderLink(root / L"other", showTag));
+    EXPECT_TRUE(folderExists(root / L"other"));
 
-    EXPECT_TRUE(removeFolderLink(root / L"link"));
-
-    EXPECT_EQ(GetFileAttributesW((root / L"link").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(folderExists(root / L"target"));
+    // A real link, where one opens as itself (Windows).
+    if (makeFolderLink(root / L"real", root / L"target")) {
+        const UniqueFileHandle opened(CreateFileW((root / L"real").c_str(), FILE_READ_ATTRIBUTES,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                  nullptr, OPEN_EXISTING,
+                                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                                  nullptr));
+        FILE_ATTRIBUTE_TAG_INFO tag{};
+        GetFileInformationByHandleEx(opened.get(), FileAttributeTagInfo, &tag, sizeof(tag));
+        if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            EXPECT_TRUE(removeFolderLink(root / L"real"));
+            EXPECT_EQ(GetFileAttributesW((root / L"real").c_str()), INVALID_FILE_ATTRIBUTES);
+        }
+    }
+    EXPECT_EQ(readFile(root / L"target\\kept.txt"), "kept");
 }
 
 TEST(FolderWalk, AFolderSwappedAfterItsParentWasListedIsToldAboutAsALinkAndNeverListed)

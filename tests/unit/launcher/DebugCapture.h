@@ -1,8 +1,9 @@
 #pragma once
 
+#include "tests/support/DebugOutputBuffer.h"
+
 #include <windows.h>
 
-#include <cstring>
 #include <string>
 
 // Catches this process's next OutputDebugStringA string the way a debug-output viewer
@@ -19,19 +20,10 @@ public:
         listener_ = CreateMutexW(nullptr, FALSE, L"Local\\ZorvikTestDebugCapture");
         if (listener_ != nullptr)
             WaitForSingleObject(listener_, INFINITE);
-        bufferReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
-        dataReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
-        mapping_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                      L"DBWIN_BUFFER");
-        view_ = static_cast<char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
-        SetEvent(bufferReady_);
+        buffer_.release();
     }
     ~DebugCapture()
     {
-        UnmapViewOfFile(view_);
-        CloseHandle(mapping_);
-        CloseHandle(dataReady_);
-        CloseHandle(bufferReady_);
         if (listener_ != nullptr) {
             ReleaseMutex(listener_);
             CloseHandle(listener_);
@@ -40,7 +32,7 @@ public:
     DebugCapture(const DebugCapture&) = delete;
     DebugCapture& operator=(const DebugCapture&) = delete;
 
-    bool ready() const { return listener_ != nullptr && view_ != nullptr; }
+    bool ready() const { return listener_ != nullptr && buffer_.ready(); }
 
     // The string this process sent since the capture was armed; empty when none
     // arrived within 2 s.
@@ -48,13 +40,11 @@ public:
     {
         const ULONGLONG deadline = GetTickCount64() + 2000;
         for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
-            if (WaitForSingleObject(dataReady_, static_cast<DWORD>(deadline - now)) != WAIT_OBJECT_0)
-                return {};
             DWORD sender = 0;
-            std::memcpy(&sender, view_, sizeof sender);
-            const char* text = view_ + sizeof(DWORD);
-            std::string received(text, strnlen(text, 4096 - sizeof(DWORD)));
-            SetEvent(bufferReady_);
+            std::string received;
+            if (!buffer_.take(static_cast<DWORD>(deadline - now), sender, received))
+                return {};
+            buffer_.release();
             if (sender == GetCurrentProcessId())
                 return received;
         }
@@ -63,8 +53,5 @@ public:
 
 private:
     HANDLE listener_ = nullptr;
-    HANDLE bufferReady_ = nullptr;
-    HANDLE dataReady_ = nullptr;
-    HANDLE mapping_ = nullptr;
-    char* view_ = nullptr;
+    DebugOutputBuffer buffer_;
 };
