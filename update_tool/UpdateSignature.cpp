@@ -6,7 +6,7 @@
 #include "update_tool/ConsoleText.h"
 
 #include <cstdio>
-#include <exception>
+#include <stdexcept>
 #include <optional>
 #include <vector>
 
@@ -66,7 +66,7 @@ bool rewind(HANDLE archive)
 
 // The lower-case hexadecimal SHA-256 of the file behind `archive`, read from the file
 // pointer (its start) to its end; the pointer goes back to the start. Nothing when a
-// read fails. Throws std::exception when CNG cannot hash.
+// read fails. Throws std::runtime_error when CNG cannot hash.
 std::optional<std::string> archiveDigest(HANDLE archive)
 {
     PackageDigest digest;
@@ -149,8 +149,9 @@ bool archiveSignatureHolds(HANDLE archive, const std::wstring& archivePath, cons
     std::optional<std::string> sha256;
     try {
         sha256 = archiveDigest(archive);
-    } catch (const std::exception&) {
+    } catch (const std::runtime_error&) {
         // A digest CNG cannot make checks nothing: no proof, as for a bad signature.
+        // Memory running out is not this, and goes on to the entry's guard.
         refuse(archivePath, L"the signature does not match");
         return false;
     }
