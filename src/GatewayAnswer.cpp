@@ -1,10 +1,13 @@
 #include "src/GatewayAnswer.h"
 
 #include "src/JsonText.h"
+#include "common/SignatureText.h"
 #include "common/VersionFolderName.h"
 
 #include <json/json.h>
 
+#include <exception>
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -52,47 +55,17 @@ bool readDigest(const Json::Value& value, std::string& digest)
     return true;
 }
 
-int base64Value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
-// result.signature: exactly the 88 characters of standard, padded base64 that 64 bytes
-// make, and nothing that decodes to the same bytes some other way (no blanks, no
-// URL-safe alphabet, no stray bits before the padding); `raw` gets the 64 bytes.
+// result.signature: the signature's one text form (see decodeSignatureText); `raw`
+// gets its 64 bytes.
 bool readSignature(const Json::Value& value, std::string& raw)
 {
-    constexpr size_t kEncodedSize = 88;
     if (!value.isString())
         return false;
-    const std::string text = value.asString();
-    if (text.size() != kEncodedSize || text[86] != '=' || text[87] != '=')
+    const std::optional<std::string> decoded = decodeSignatureText(value.asString());
+    if (!decoded)
         return false;
-    unsigned bits = 0;
-    int bitCount = 0;
-    for (size_t i = 0; i < 86; ++i) {
-        const int sextet = base64Value(text[i]);
-        if (sextet < 0)
-            return false;
-        bits = (bits << 6) | static_cast<unsigned>(sextet);
-        bitCount += 6;
-        if (bitCount >= 8) {
-            bitCount -= 8;
-            raw += static_cast<char>((bits >> bitCount) & 0xFF);
-        }
-    }
-    // 86 characters carry 516 bits: 64 bytes and four that must be zero.
-    return raw.size() == 64 && (bits & ((1u << bitCount) - 1)) == 0;
+    raw = *decoded;
+    return true;
 }
 
 } // namespace

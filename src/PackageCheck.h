@@ -1,42 +1,11 @@
 #pragma once
 
-#include <windows.h>
+// The launcher's side of a release's signature: the text it covers. The digest, the
+// keys and the check itself are common/PackageSignature's, shared with the update tool.
 
-#include <array>
-#include <memory>
+#include "common/PackageSignature.h"
+
 #include <string>
-#include <vector>
-
-// SHA-256 of a byte stream fed as it arrives, by the platform's CNG: the package is
-// hashed while it is written, never read back.
-class PackageDigest {
-public:
-    // Throws std::runtime_error when CNG has no SHA-256 to offer.
-    PackageDigest();
-    ~PackageDigest();
-    PackageDigest(const PackageDigest&) = delete;
-    PackageDigest& operator=(const PackageDigest&) = delete;
-
-    // Throws std::runtime_error when CNG refuses the bytes.
-    void add(const void* data, DWORD size);
-    // The digest of every byte added; the object takes nothing more after it.
-    std::array<unsigned char, 32> finish();
-    // The same as 64 lower-case hexadecimal digits, the form of result.sha256.
-    std::string finishHex();
-
-private:
-    struct State;
-    std::unique_ptr<State> m_state;
-};
-
-// A public key for package signatures: the P-256 point, X then Y, each 32 bytes
-// big-endian.
-using PackageKey = std::array<unsigned char, 64>;
-
-// The keys compiled in from ZORVIK_PACKAGE_KEY: a signature by any one of them proves a
-// release. Empty for a build without a key.
-using PackageKeys = std::vector<PackageKey>;
-const PackageKeys& builtInPackageKeys();
 
 // One of the launcher's own texts (ANSI code page) in UTF-8, converted as the
 // version query's form converts it: the bytes the gateway received. Throws
@@ -48,10 +17,3 @@ std::string sentUtf8(const std::string& text);
 // offers no package is signed over the empty digest.
 std::string releaseSignedText(const std::string& platform, const std::string& type, const std::string& ver,
                               const std::string& sha256);
-
-// True only when `signature` (64 bytes, r then s) is `key`'s ECDSA P-256 signature
-// over the SHA-256 of `text`. Everything else is false, a failure of CNG included: a
-// signature that cannot be checked is no proof.
-bool signatureVerifies(const PackageKey& key, const std::string& text, const std::string& signature);
-// True when it is the signature of one of `keys`.
-bool signatureVerifiesWithAny(const PackageKeys& keys, const std::string& text, const std::string& signature);

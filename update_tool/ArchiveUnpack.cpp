@@ -3,6 +3,7 @@
 #include "common/ArchiveWalk.h"
 #include "common/FileSystem.h"
 #include "update_tool/ConsoleText.h"
+#include "update_tool/UpdateSignature.h"
 #include "update_tool/UpdateStage.h"
 
 #include "ioapi.h"
@@ -20,7 +21,6 @@ namespace UpdateProgram {
 namespace {
 
 constexpr std::size_t kArchiveReadBuffer = 64 * 1024;
-constexpr DWORD kOpenRetryStepMs = 100;
 
 // minizip is handed the held archive's handle in place of a path. It reads through a
 // duplicate, which its close closes; the held one stays open until the tool is done.
@@ -86,17 +86,6 @@ bool stageAndSwap(const UniqueFileHandle& archive, const UpdateStage& stage, con
 
 } // namespace
 
-UniqueFileHandle openHeldArchive(const std::wstring& archivePath)
-{
-    for (unsigned waited = 0;; waited += kOpenRetryStepMs) {
-        UniqueFileHandle archive(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (archive || GetLastError() != ERROR_SHARING_VIOLATION || waited >= kRetrySeconds * 1000)
-            return archive;
-        Sleep(kOpenRetryStepMs);
-    }
-}
-
 bool extractArchiveInto(const UniqueFileHandle& archive, const std::wstring& folder)
 {
     zlib_filefunc64_def fileFunctions = archiveFileFunctions(openHeldForReading);
@@ -110,10 +99,11 @@ bool extractArchiveInto(const UniqueFileHandle& archive, const std::wstring& fol
 }
 
 UnpackResult unzipFiles(const std::wstring& archivePath, const std::wstring& targetFolder,
-                        const std::wstring& version)
+                        const std::wstring& version, bool signedOnly)
 {
     printLine(L"\n" + archivePath + L", " + targetFolder + L"---------UpdateTool:UpdateTool::unzipFiles:420--\n");
     const UniqueFileHandle archive = openHeldArchive(archivePath);
+    const std::wstring openedPath = longPathForm(archivePath); // before the current directory changes
     if (!SetCurrentDirectoryW(targetFolder.c_str())) {
         printLine(L"Error changing into " + targetFolder + L", aborting\n");
         return UnpackResult::TargetNotEntered;
@@ -127,6 +117,8 @@ UnpackResult unzipFiles(const std::wstring& archivePath, const std::wstring& tar
         return UnpackResult::Incomplete;
     }
     recoverUnfinishedUpdate(stage);
+    if (signedOnly && !archiveSignatureHolds(archive.get(), archivePath, openedPath, version))
+        return UnpackResult::Incomplete;
     const bool swapped = stageAndSwap(archive, stage, version, targetFolder, entered);
     return swapped ? UnpackResult::Complete : UnpackResult::Incomplete;
 }

@@ -6,13 +6,6 @@
 
 namespace UpdateProgram {
 
-// Opens the archive `archivePath` (UTF-16, so any user folder name works; a relative
-// path resolves against the current directory at the call) once, for reading only and
-// sharing only reading: nobody can change or replace it while the tool checks and
-// unpacks it. A file still held by a client that is ending is waited for a moment, as
-// renameHeldFile waits. Empty when it cannot be opened.
-UniqueFileHandle openHeldArchive(const std::wstring& archivePath);
-
 // Extracts every entry of the opened archive `archive` (empty: none could be opened)
 // into `folder`, which becomes the process's current directory for the extraction and
 // stays so. Prints the extraction's lines. True only when the archive was read to its
@@ -29,13 +22,15 @@ enum class UnpackResult {
 // The whole update of `targetFolder` by `archivePath` but the runtime's start and the
 // record: prints a header line, opens the archive (openHeldArchive), makes the target
 // the current directory and stays there, finishes or undoes what a killed run left
-// (recoverUnfinishedUpdate), stages every entry beside the target and swaps them in.
+// (recoverUnfinishedUpdate), when `signedOnly` refuses an archive whose signature does
+// not hold (archiveSignatureHolds), stages every entry beside the target and swaps them
+// in.
 // When the target cannot be entered it prints "Error changing into %s, aborting\n"
 // and does nothing more; the caller ends the run. After Complete the staging folder
 // still keeps the replaced files until finishUnpack: a kill before the version is
 // recorded is finished, and the version recorded, by the next run.
 UnpackResult unzipFiles(const std::wstring& archivePath, const std::wstring& targetFolder,
-                        const std::wstring& version);
+                        const std::wstring& version, bool signedOnly);
 
 // Removes the staging folder of the current directory's update after Complete.
 void finishUnpack();

@@ -11,6 +11,7 @@
 #include "update_tool/ProcessControl.h"
 #include "update_tool/RecordVersion.h"
 #include "update_tool/RemoveFolderTree.h"
+#include "update_tool/UpdateSignature.h"
 #include "update_tool/UpdateStage.h"
 #include "update_tool/VolumeRoot.h"
 
@@ -35,9 +36,13 @@ int runMoveMode(const std::wstring& version, const std::wstring& sourceFolder, c
     const bool besideTarget = stageBeside(composeLongPath(targetFolder, L""), stage);
     if (besideTarget)
         recoverUnfinishedUpdate(stage);
-    else
+    // Loose files carry no signature: a build that installs only signed updates moves none.
+    const bool keyed = updateToolIsKeyed();
+    if (keyed)
+        refuseUnsignedMove();
+    else if (!besideTarget)
         printLine(L"couldn't stage the update beside " + targetFolder + L"\n");
-    const bool moved = besideTarget && moveListedFiles(stage, version, sourceFolder, targetFolder, names);
+    const bool moved = !keyed && besideTarget && moveListedFiles(stage, version, sourceFolder, targetFolder, names);
     startRuntime(runtimePathIn(targetFolder));
     // The record names the installed version; after a failed move it would claim
     // files that are not there.
@@ -57,7 +62,7 @@ int runUnpackMode(DWORD processId, const std::wstring& version, const std::wstri
 {
     if (processId != 0)
         endProcess(processId);
-    const UpdateProgram::UnpackResult unpacked = UpdateProgram::unzipFiles(archivePath, targetFolder, version);
+    const UpdateProgram::UnpackResult unpacked = UpdateProgram::unzipFiles(archivePath, targetFolder, version, updateToolIsKeyed());
     if (unpacked == UpdateProgram::UnpackResult::TargetNotEntered)
         return -1;
     // Started again either way, so the user keeps a working client.

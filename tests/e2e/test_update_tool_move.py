@@ -1,10 +1,15 @@
 """The update tool's move mode (-n): move the listed files, restart, record."""
 import os
 
+import pytest
+
 import texts
 import winerig
 import ziputil
-from update_tool_rig import place_runtime, run_tool, wait_for_launches
+from update_tool_rig import KEYED, place_runtime, run_tool, wait_for_launches
+
+# A keyed build moves nothing: its one road is the refusal, at the end.
+moves = pytest.mark.skipif(KEYED, reason="a build with a package key moves no unsigned files")
 
 
 def prepare(tmp_path, names):
@@ -26,6 +31,7 @@ def assert_runtime_started(target, cwd):
     assert records[0]["cwd"] == winerig.winpath(cwd)  # the folder the tool was started in
 
 
+@moves
 def test_moves_every_name_replacing_existing_ones_then_restarts_and_records(tmp_path):
     source, target = prepare(tmp_path, ["app.js", "index.html", "名字.txt"])
     (target / "app.js").write_bytes(b"old version, longer than the new one")
@@ -41,6 +47,7 @@ def test_moves_every_name_replacing_existing_ones_then_restarts_and_records(tmp_
     assert_runtime_started(target, tmp_path)
 
 
+@moves
 def test_second_of_three_missing_moves_none_and_records_nothing(tmp_path):
     source, target = prepare(tmp_path, ["one.dll", "three.dll"])
     (target / "jsver.txt").write_bytes(b"2.4.9")
@@ -58,6 +65,7 @@ def test_second_of_three_missing_moves_none_and_records_nothing(tmp_path):
     assert_runtime_started(target, tmp_path)
 
 
+@moves
 def test_no_names_restarts_and_records(tmp_path):
     source, target = prepare(tmp_path, [])
 
@@ -68,6 +76,7 @@ def test_no_names_restarts_and_records(tmp_path):
     assert_runtime_started(target, tmp_path)
 
 
+@moves
 def test_runtime_missing_from_the_target_is_not_reported(tmp_path):
     source, target = prepare(tmp_path, ["a.txt"])
     (target / "nw.exe").unlink()
@@ -79,6 +88,7 @@ def test_runtime_missing_from_the_target_is_not_reported(tmp_path):
     assert (target / "jsver.txt").read_bytes() == b"3.1"
 
 
+@moves
 def test_folders_past_max_path_move_and_the_runtime_start_is_refused_by_name(tmp_path):
     """Deep folders move whole; the runtime below such a folder cannot be started by any
     form of its path, and the tool says so instead of failing silently."""
@@ -98,6 +108,7 @@ def test_folders_past_max_path_move_and_the_runtime_start_is_refused_by_name(tmp
     assert (target / "jsver.txt").read_bytes() == b"4.0"
 
 
+@moves
 def test_nothing_is_moved_through_a_link_planted_in_the_target(tmp_path):
     source, target = prepare(tmp_path, ["first.dll"])
     (source / "lib").mkdir()
@@ -122,5 +133,19 @@ def test_nothing_is_moved_through_a_link_planted_in_the_target(tmp_path):
     assert (source / "first.dll").read_bytes() == b"first.dll" * 3
     assert (outside / "app.js").read_bytes() == b"outside"
     assert (source / "lib" / "app.js").read_bytes() == b"new script"
+    assert (target / "jsver.txt").read_bytes() == b"1.0"
+    assert_runtime_started(target, tmp_path)
+
+
+@pytest.mark.skipif(not KEYED, reason="a build without a package key moves loose files")
+def test_a_keyed_build_moves_nothing_and_starts_the_runtime(tmp_path):
+    source, target = prepare(tmp_path, ["app.js"])
+    (target / "jsver.txt").write_bytes(b"1.0")
+
+    result = run_tool("-n", "2.0", winerig.winpath(source), winerig.winpath(target), "app.js", cwd=tmp_path)
+
+    assert (result.returncode, result.stdout) == (0, texts.console(texts.UNSIGNED_MOVE_REFUSED))
+    assert (source / "app.js").read_bytes() == b"app.js" * 3
+    assert not (target / "app.js").exists()
     assert (target / "jsver.txt").read_bytes() == b"1.0"
     assert_runtime_started(target, tmp_path)

@@ -11,8 +11,8 @@ import packages
 import texts
 import winerig
 import ziputil
-from update_tool_rig import (UPDATE, finished_pid, launches, place_runtime, run_tool, settle,
-                             start_sleeping_client, wait_for_launches)
+from update_tool_rig import (KEYED, UPDATE, finished_pid, launches, listing, missing_archive_line, place_runtime,
+                             run_tool, settle, sign_update, start_sleeping_client, wait_for_launches)
 from ziputil import entry
 
 NESTED = [
@@ -159,7 +159,7 @@ def test_target_that_does_not_exist_ends_the_run_with_minus_1(tmp_path):
     settle()
     assert len(launches(tmp_path / "running")) == 1  # only the client's own start
     assert not target.exists()
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["running", "u.zip"]
+    assert listing(tmp_path) == ["running", "u.zip"]
 
 
 def test_missing_archive_restarts_the_runtime_but_records_no_version(tmp_path):
@@ -175,7 +175,7 @@ def test_missing_archive_restarts_the_runtime_but_records_no_version(tmp_path):
     assert result.returncode == 0
     assert client.wait(timeout=60) == 0
     assert result.stdout == header(winerig.winpath(archive), winerig.winpath(target)) + texts.console(
-        texts.NO_ARCHIVE)
+        missing_archive_line(winerig.winpath(archive)))
     assert_runtime_started_in(target)
     assert (target / "jsver.txt").read_bytes() == b"1.0"  # the installed version stays on record
 
@@ -227,7 +227,7 @@ def test_a_failure_while_staging_or_swapping_leaves_the_target_as_it_was(tmp_pat
         assert result.stdout.endswith(texts.console(last_line)), result.stdout
         assert_runtime_started_in(target)
         assert packages.tree_contents(target, skip=[target / "launches.jsonl"]) == before  # jsver.txt 1.0 too
-        assert sorted(p.name for p in disk.iterdir()) == ["install"]  # no staging folder beside it
+        assert listing(disk) == ["install"]  # no staging folder beside it
         if row == "link":
             assert (tmp_path / "outside" / "lib.js").read_bytes() == b"outside"
 
@@ -273,7 +273,7 @@ def test_a_file_the_client_still_holds_undoes_the_swap_after_the_retries(tmp_pat
     assert result.stdout.endswith(texts.console(texts.EXTRACTING % "z.txt" + texts.NOT_REPLACED % "js/lib.js"))
     assert_runtime_started_in(target)
     assert packages.tree_contents(target, skip=[target / "launches.jsonl"]) == before
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["holder", "install", "u.zip"]
+    assert listing(tmp_path) == ["holder", "install", "u.zip"]
 
 
 def test_hostile_entry_names_write_nothing_and_record_no_version(tmp_path):
@@ -292,7 +292,7 @@ def test_hostile_entry_names_write_nothing_and_record_no_version(tmp_path):
         assert result.returncode == 0
         assert result.stdout.endswith(texts.console(texts.EXTRACTING % "ok.txt" + texts.REFUSED_OUTSIDE % name)), name
     outside = sorted(str(p.relative_to(tmp_path)) for p in tmp_path.rglob("*")
-                     if install not in p.parents and p != install and p.suffix != ".zip")
+                     if install not in p.parents and p != install and p.suffix not in (".zip", ".sig"))
     assert outside == ["root", "root/app"]
     assert sorted(p.name for p in install.iterdir()) == ["launches.jsonl", "nw.exe"]
     assert not (winerig.BUILD / "wineprefix" / "drive_c" / "escape.txt").exists()
@@ -354,7 +354,7 @@ def test_nothing_is_written_through_links_planted_in_the_target(tmp_path):
     assert (outside / "app.js").read_bytes() == b"outside"
     assert os.stat(target / "index.html").st_ino == os.stat(victim).st_ino
     assert (target / "style.css").is_symlink()
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["install", "outside", "u.zip", "victim.txt"]
+    assert listing(tmp_path) == ["install", "outside", "u.zip", "victim.txt"]
     assert not (target / "after.txt").exists()
     assert not (target / "jsver.txt").exists()  # the unpack failed
     assert_runtime_started_in(target)
@@ -398,6 +398,8 @@ def test_a_killed_update_is_finished_or_undone_by_the_next_run(tmp_path, point, 
     entries += [entry(f"added/a{i:03d}.js", b"added %d\n" % i) for i in range(KILL_FILES)]
     archive = ziputil.write_zip(tmp_path / "u.zip", entries)
     stage = tmp_path / "install.~update"
+    if KEYED:
+        sign_update(archive, "2.0")
 
     process = winerig.start([UPDATE, "-u", "0", "2.0", winerig.winpath(archive), winerig.winpath(target)],
                             cwd=tmp_path)
@@ -414,7 +416,7 @@ def test_a_killed_update_is_finished_or_undone_by_the_next_run(tmp_path, point, 
 
     left = texts.FINISHED_LEFT % "2.0" if finished else texts.UNDID_LEFT % "2.0"
     assert result.stdout == header(winerig.winpath(tmp_path / "missing.zip"), winerig.winpath(target)) + \
-        texts.console(left + texts.NO_ARCHIVE)
+        texts.console(left + missing_archive_line(winerig.winpath(tmp_path / "missing.zip")))
     assert_runtime_started_in(target)
     now = packages.tree_contents(target, skip=[target / "launches.jsonl"])
     if finished:
@@ -424,4 +426,32 @@ def test_a_killed_update_is_finished_or_undone_by_the_next_run(tmp_path, point, 
         assert (target / "jsver.txt").read_bytes() == b"2.0"
     else:
         assert now == old
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["install", "u.zip"]
+    assert listing(tmp_path) == ["install", "u.zip"]
+
+
+@pytest.mark.skipif(not KEYED, reason="a build without a package key reads no signature")
+def test_a_keyed_build_unpacks_only_what_its_signature_covers(tmp_path):
+    # The signature table is the unit tests'; this is the road through the real tool:
+    # a refusal stages nothing and changes nothing, and the signed archive installs.
+    target = tmp_path / "install"
+    before = old_install(target)
+    archive = ziputil.write_zip(tmp_path / "u.zip", [entry("app.js", b"new app")])
+    shown = winerig.winpath(archive)
+    signature = pathlib.Path(str(archive) + ".sig")
+    sign_update(archive, "2.1")  # another version's
+    refusals = [texts.SIGNATURE_MISMATCH % shown]
+    runs = [run_tool("-u", "0", "2.0", shown, winerig.winpath(target), cwd=tmp_path, signed=False)]
+    signature.unlink()
+    refusals.append(texts.SIGNATURE_MISSING % (shown, shown))
+    runs.append(run_tool("-u", "0", "2.0", shown, winerig.winpath(target), cwd=tmp_path, signed=False))
+    for run, refusal in zip(runs, refusals):
+        assert (run.returncode, run.stdout) == (0, header(shown, winerig.winpath(target)) + texts.console(refusal))
+    wait_for_launches(target, count=2)
+    assert packages.tree_contents(target, skip=[target / "launches.jsonl"]) == before
+    assert listing(tmp_path) == ["install", "u.zip"]
+
+    result = run_tool("-u", "0", "2.0", shown, winerig.winpath(target), cwd=tmp_path)
+
+    assert result.returncode == 0
+    assert (target / "app.js").read_bytes() == b"new app"
+    assert (target / "jsver.txt").read_bytes() == b"2.0"

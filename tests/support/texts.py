@@ -107,3 +107,10 @@ UNDID_UNKNOWN = "undid an update that an earlier run left\n"
 NOT_DELETING_ROOT = "Not deleting %s: the root of a drive or share\n"
 RUN_KEY_NOT_OPENED = "failed to open regedit. %d\n"
 START_PATH_TOO_LONG = "cannot start %s: the path is longer than 259 characters\n"
+# A keyed build's refusals of an archive (named as given) and of -n.
+ARCHIVE_UNREADABLE = "refusing %s: the archive cannot be read\n"
+SIGNATURE_MISSING = "refusing %s: no signature %s.sig\n"  # archive, archive
+SIGNATURE_UNREADABLE = "refusing %s: the signature %s.sig cannot be read\n"  # archive, archive
+SIGNATURE_MALFORMED = "refusing %s: the signature %s.sig is malformed\n"  # archive, archive
+SIGNATURE_MISMATCH = "refusing %s: the signature does not match\n"
+UNSIGNED_MOVE_REFUSED = "refusing -n: this build installs signed update archives only\n"

@@ -4,20 +4,68 @@ The tool reports only through its exit code, standard output (GBK, CRLF line end
 the runtime's text mode), the files it writes, the runtime it starts and the registry.
 """
 import contextlib
+import pathlib
 import shutil
+import sys
 import time
 
+import texts
 import winerig
 from launcher import launches
+
+sys.path.insert(0, str(winerig.REPO / "tools"))
+import zorvik_release  # noqa: E402
 
 UPDATE = winerig.BIN / "update.exe"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 AUTOSTART_VALUE = "TarnvaleERP"
 
 
-def run_tool(*args, cwd):
+KEYED = winerig.package_private_key() is not None  # the build installs signed archives only
+
+
+def linux_path(windows_path, cwd):
+    """The Linux path of a Z: path, or of one relative to `cwd`."""
+    if windows_path[:2].upper() == "Z:":
+        return pathlib.Path(windows_path[2:].replace("\\", "/"))
+    return pathlib.Path(cwd) / windows_path.replace("\\", "/")
+
+
+_signed = {}  # ARCHIVE.sig written here -> what it covers
+
+
+def sign_update(archive, version):
+    """Writes ARCHIVE.sig as the release tool does, with the build's package key."""
+    sha256 = zorvik_release.sha256_of(archive.read_bytes())
+    text = zorvik_release.update_signed_text(version, sha256)
+    signature = zorvik_release.sign_bytes(winerig.package_private_key(), text)
+    pathlib.Path(str(archive) + ".sig").write_text(signature + "\n")
+    _signed[str(archive)] = (version, sha256)
+
+
+def run_tool(*args, cwd, signed=True):
+    """In a keyed build an -u archive that exists is signed first, as the vendor signs
+    it, unless `signed` is false or it has a signature the test made for it (one this
+    rig made for other bytes or another version is made anew)."""
+    if KEYED and signed and args and args[0].startswith("-u") and len(args) >= 4:
+        archive = linux_path(args[3], cwd)
+        ours = _signed.get(str(archive))
+        if archive.is_file() and (not pathlib.Path(str(archive) + ".sig").exists() or (
+                ours and ours != (args[2], zorvik_release.sha256_of(archive.read_bytes())))):
+            sign_update(archive, args[2])
     # The tool's own exit codes are 0 and -1.
     return winerig.run_again_if_ended_by_wine([UPDATE, *args], cwd=cwd, timeout=120)
+
+
+def listing(folder):
+    """The names in `folder`, less the signatures a keyed build's runs add."""
+    return sorted(p.name for p in folder.iterdir() if p.suffix != ".sig")
+
+
+def missing_archive_line(archive):
+    """What -u prints for an archive that is not there: a keyed build refuses it at
+    its signature check, a build without a key finds it missing when it unpacks."""
+    return texts.ARCHIVE_UNREADABLE % archive if KEYED else texts.NO_ARCHIVE
 
 
 def place_runtime(folder, sleeping=False):

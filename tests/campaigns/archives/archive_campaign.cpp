@@ -215,7 +215,7 @@ std::string extract(const std::wstring& archive, const std::wstring& sandbox, co
 #else
 std::string extract(const std::wstring& archive, const std::wstring& sandbox, const std::wstring& home)
 {
-    const UpdateProgram::UnpackResult result = UpdateProgram::unzipFiles(archive, sandbox, L"1");
+    const UpdateProgram::UnpackResult result = UpdateProgram::unzipFiles(archive, sandbox, L"1", false);
     if (result == UpdateProgram::UnpackResult::Complete)
         UpdateProgram::finishUnpack();
     // The tool stays in the target folder; the sandbox cannot be deleted while it is

@@ -54,9 +54,9 @@ TEST(UpdateWorker, NoRetryCanStartBeforeThePassHasEndedNorChangeWhatItDoes)
         // A retry's query that offers a package, as if one had started here.
         GatewayReading offered;
         offered.answer = GatewayAnswer::Package;
-        offered.url = "https://127.0.0.1:1/package.zip";
-        offered.ver = "10";
-        offered.verFromAnswer = true;
+        offered.package.url = "https://127.0.0.1:1/package.zip";
+        offered.package.ver = "10";
+        offered.package.verFromAnswer = true;
         rig.tool.applyReading(offered);
     };
 
