@@ -23,6 +23,7 @@
 #include "src/UpdateTool.h"
 #else
 #include "update_tool/ArchiveUnpack.h"
+#include "update_tool/UpdateSignature.h"
 #endif
 
 #include "tests/support/TextConversion.h"
@@ -215,21 +216,14 @@ std::string extract(const std::wstring& archive, const std::wstring& sandbox, co
 #else
 std::string extract(const std::wstring& archive, const std::wstring& sandbox, const std::wstring& home)
 {
-    const UpdateProgram::UnpackResult result = UpdateProgram::unzipFiles(archive, sandbox, L"1", false);
-    if (result == UpdateProgram::UnpackResult::Complete)
-        UpdateProgram::finishUnpack();
-    // The tool stays in the target folder; the sandbox cannot be deleted while it is
-    // the current directory.
+    // The tool's extraction as its update stages it: into a folder that only it
+    // writes, entered as the current directory. What the staged swap then does with
+    // a whole or a failed staging is the unpack mode's own tests'.
+    const UniqueFileHandle held = openHeldArchive(archive);
+    const bool complete = UpdateProgram::extractArchiveInto(held, sandbox);
+    // The sandbox cannot be deleted while it is the current directory.
     SetCurrentDirectoryW(home.c_str());
-    switch (result) {
-    case UpdateProgram::UnpackResult::Complete:
-        return "Complete";
-    case UpdateProgram::UnpackResult::Incomplete:
-        return "Incomplete";
-    case UpdateProgram::UnpackResult::TargetNotEntered:
-        return "TargetNotEntered";
-    }
-    return "unknown";
+    return complete ? "Complete" : "Incomplete";
 }
 #endif
 
